@@ -1,0 +1,327 @@
+#include <QApplication>
+#include <QDesktopServices>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+#include "application.h"
+#include "keyboard.h"
+#include "native.h"
+#include "testing.h"
+
+namespace fw {
+
+namespace {
+
+struct State {
+    Ref<Application> app;
+    std::vector<Ref<Window>> openWindows;
+    std::vector<Ref<Window>> closedWindows;
+    bool quitRequested = false;
+    int quitCode = 0;
+    bool loopRunning = false;
+    std::set<int> keysDown;
+    std::function<void(const std::string&)> msgBoxHook;
+    std::function<void(const std::string&)> showURLHook;
+    std::function<void(const std::string&, const std::string&)> unhandledHook;
+};
+
+State& S() {
+    static State state;
+    return state;
+}
+
+// Macintosh virtual key codes of the keys a program may poll.
+int MacKeyCode(int qtKey) {
+    switch (qtKey) {
+        case Qt::Key_Left: return 123;
+        case Qt::Key_Right: return 124;
+        case Qt::Key_Down: return 125;
+        case Qt::Key_Up: return 126;
+        case Qt::Key_Return: return 36;
+        case Qt::Key_Enter: return 76;
+        case Qt::Key_Tab: return 48;
+        case Qt::Key_Space: return 49;
+        case Qt::Key_Backspace: return 51;
+        case Qt::Key_Escape: return 53;
+        case Qt::Key_Delete: return 117;
+        case Qt::Key_Home: return 115;
+        case Qt::Key_End: return 119;
+        case Qt::Key_PageUp: return 116;
+        case Qt::Key_PageDown: return 121;
+        case Qt::Key_Shift: return 56;
+        case Qt::Key_Control: return 59;
+        case Qt::Key_Alt: return 58;
+        case Qt::Key_Meta: return 55;
+        default: break;
+    }
+    static const int kLetters[26] = {0,  11, 8,  2,  14, 3,  5,  4,  34, 38, 40, 37, 46,
+                                     45, 31, 35, 12, 15, 1,  17, 32, 9,  13, 7,  16, 6};
+    if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) return kLetters[qtKey - Qt::Key_A];
+    static const int kDigits[10] = {29, 18, 19, 20, 21, 23, 22, 26, 28, 25};
+    if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) return kDigits[qtKey - Qt::Key_0];
+    return -1;
+}
+
+// Tracks which physical keys are down, before any widget sees the key event.
+class KeyStateFilter : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease: {
+                auto* key = static_cast<QKeyEvent*>(event);
+                if (key->isAutoRepeat()) break;
+                int code = MacKeyCode(key->key());
+                if (code < 0) break;
+                if (event->type() == QEvent::KeyPress)
+                    S().keysDown.insert(code);
+                else
+                    S().keysDown.erase(code);
+                break;
+            }
+            case QEvent::ApplicationDeactivate:
+                // Releases while another application has the focus never reach us.
+                S().keysDown.clear();
+                break;
+            default: break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+QString InstanceSocketPath() {
+    QByteArray dir = qgetenv("XDG_RUNTIME_DIR");
+    if (dir.isEmpty()) return QStringLiteral("/tmp/quillet-%1.instance").arg(getuid());
+    return QString::fromLocal8Bit(dir) + QStringLiteral("/quillet.instance");
+}
+
+void RaiseActivateEvent() {
+    if (S().quitRequested || !S().app) return;
+    Guard([] { S().app->Event_Activate(); });
+}
+
+std::string DisplayText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            out += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+struct Runtime::Impl {
+    std::unique_ptr<QApplication> app;
+    KeyStateFilter keyFilter;
+    std::unique_ptr<QLocalServer> instanceServer;
+    std::unique_ptr<QSystemTrayIcon> tray;
+    bool handedOver = false;
+};
+
+namespace {
+
+bool AskRunningInstance(const QString& path) {
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(1000)) return false;
+    socket.write("activate\n");
+    socket.flush();
+    socket.waitForBytesWritten(1000);
+    socket.disconnectFromServer();
+    return true;
+}
+
+}  // namespace
+
+Runtime::Runtime(int& argc, char** argv) : Runtime(argc, argv, Options{}) {}
+
+Runtime::Runtime(int& argc, char** argv, Options options) : impl_(std::make_unique<Impl>()) {
+    QApplication::setApplicationName(QStringLiteral("quillet"));
+    QApplication::setApplicationDisplayName(QStringLiteral(FW_APPLICATION_NAME));
+    QApplication::setApplicationVersion(QStringLiteral(FW_APPLICATION_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("quillet"));
+    impl_->app = std::make_unique<QApplication>(argc, argv);
+    // Closing the last visible window does not end the application; only Quit does.
+    QApplication::setQuitOnLastWindowClosed(false);
+    impl_->app->installEventFilter(&impl_->keyFilter);
+    QIcon icon(QStringLiteral(":/app/icon.png"));
+    if (!icon.isNull()) QApplication::setWindowIcon(icon);
+
+    if (options.singleInstance) {
+        QString path = InstanceSocketPath();
+        if (AskRunningInstance(path)) {
+            impl_->handedOver = true;
+            return;
+        }
+        // Nobody answers on the socket: it is left over from a process that ended.
+        QLocalServer::removeServer(path);
+        impl_->instanceServer = std::make_unique<QLocalServer>();
+        impl_->instanceServer->setSocketOptions(QLocalServer::UserAccessOption);
+        if (impl_->instanceServer->listen(path)) {
+            QLocalServer* server = impl_->instanceServer.get();
+            QObject::connect(server, &QLocalServer::newConnection, server, [server] {
+                while (QLocalSocket* peer = server->nextPendingConnection()) {
+                    QObject::connect(peer, &QLocalSocket::readyRead, peer, [peer] {
+                        if (peer->readAll().contains("activate")) RaiseActivateEvent();
+                    });
+                    QObject::connect(peer, &QLocalSocket::disconnected, peer,
+                                     &QObject::deleteLater);
+                }
+            });
+        } else {
+            std::fprintf(stderr, "quillet: cannot listen on %s: %s\n", qPrintable(path),
+                         qPrintable(impl_->instanceServer->errorString()));
+        }
+        if (QSystemTrayIcon::isSystemTrayAvailable() && !icon.isNull()) {
+            impl_->tray = std::make_unique<QSystemTrayIcon>(icon);
+            QObject::connect(impl_->tray.get(), &QSystemTrayIcon::activated,
+                             [](QSystemTrayIcon::ActivationReason) { RaiseActivateEvent(); });
+            impl_->tray->show();
+        }
+    }
+}
+
+Runtime::~Runtime() {
+    // Windows and their widgets go before the QApplication that they need.
+    S().openWindows.clear();
+    S().closedWindows.clear();
+    S().app = nullptr;
+    impl_->tray.reset();
+    impl_->instanceServer.reset();
+    impl_->app.reset();
+}
+
+bool Runtime::HandedOverToRunningInstance() const { return impl_->handedOver; }
+
+int Runtime::RunEventLoop() {
+    if (S().quitRequested) return S().quitCode;
+    QTimer::singleShot(0, [] {
+        if (S().app) Guard([] { S().app->Event_Open(); });
+    });
+    S().loopRunning = true;
+    int code = QApplication::exec();
+    S().loopRunning = false;
+    S().closedWindows.clear();
+    return S().quitRequested ? S().quitCode : code;
+}
+
+int Runtime::ExitStatus() const { return S().quitRequested ? S().quitCode : 0; }
+
+std::string Application::ShortVersion() const { return FW_APPLICATION_VERSION; }
+
+void Application::Register(Ref<Application> app) { S().app = std::move(app); }
+
+Ref<Application> Application::Instance() { return S().app; }
+
+void Quit(int exitCode) {
+    S().quitRequested = true;
+    S().quitCode = exitCode;
+    std::vector<Ref<Window>> windows = S().openWindows;
+    for (auto& w : windows) {
+        if (!w->IsClosed() && !w->TryClose(true)) {
+            // A window refused to close: the application goes on.
+            S().quitRequested = false;
+            return;
+        }
+    }
+    if (S().loopRunning) QCoreApplication::exit(exitCode);
+}
+
+bool QuitRequested() { return S().quitRequested; }
+
+void DoEvents(int milliseconds) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, milliseconds < 0 ? 0 : milliseconds);
+}
+
+void MsgBox(const std::string& text) {
+    if (S().msgBoxHook) {
+        S().msgBoxHook(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(),
+                    QString::fromStdString(DisplayText(text)), QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void ShowURL(const std::string& url) {
+    if (S().showURLHook) {
+        S().showURLHook(url);
+        return;
+    }
+    QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}
+
+void ReportUnhandledException(const RuntimeException& e) {
+    if (S().unhandledHook) {
+        S().unhandledHook(e.ClassName(), e.Message);
+        return;
+    }
+    std::string text = std::string("An exception of class ") + e.ClassName() +
+                       " was not handled. The application must shut down.\n" +
+                       DisplayText(e.Message);
+    std::fprintf(stderr, "quillet: %s\n", text.c_str());
+    std::fflush(stderr);
+    if (QApplication::instance()) MsgBox(text);
+    // Nothing is kept on disk, so ending here loses nothing; unwinding further would run
+    // handlers of a program in an unknown state.
+    std::_Exit(1);
+}
+
+bool Keyboard::AsyncKeyDown(int32_t keyCode) { return S().keysDown.count(keyCode) != 0; }
+
+namespace internal {
+
+void RegisterOpenWindow(Ref<Window> w) { S().openWindows.push_back(std::move(w)); }
+
+void ReleaseClosedWindow(Window* w) {
+    auto& open = S().openWindows;
+    auto it = std::find_if(open.begin(), open.end(), [w](const Ref<Window>& r) { return r.Get() == w; });
+    if (it == open.end()) return;
+    S().closedWindows.push_back(*it);
+    open.erase(it);
+    QTimer::singleShot(0, [] { S().closedWindows.clear(); });
+}
+
+bool EventLoopRunning() { return S().loopRunning; }
+
+}  // namespace internal
+
+std::vector<Ref<Window>> Window::OpenWindows() { return S().openWindows; }
+
+namespace testing {
+
+void SetMsgBoxHook(std::function<void(const std::string&)> hook) { S().msgBoxHook = std::move(hook); }
+void SetShowURLHook(std::function<void(const std::string&)> hook) {
+    S().showURLHook = std::move(hook);
+}
+void SetUnhandledExceptionHook(std::function<void(const std::string&, const std::string&)> hook) {
+    S().unhandledHook = std::move(hook);
+}
+void RaiseActivate() { RaiseActivateEvent(); }
+void ResetQuit() {
+    S().quitRequested = false;
+    S().quitCode = 0;
+}
+
+}  // namespace testing
+
+}  // namespace fw

@@ -1,0 +1,252 @@
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QScreen>
+#include <QWheelEvent>
+
+#include "application.h"
+#include "core/text.h"
+#include "native.h"
+
+namespace fw {
+
+namespace {
+
+std::string KeyText(const QKeyEvent* e) {
+    switch (e->key()) {
+        case Qt::Key_Left: return Chr(28);
+        case Qt::Key_Right: return Chr(29);
+        case Qt::Key_Up: return Chr(30);
+        case Qt::Key_Down: return Chr(31);
+        default: return e->text().toStdString();
+    }
+}
+
+}  // namespace
+
+NativeMainWindow::NativeMainWindow(fw::Window* owner) : owner_(owner) {
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    // The window itself takes the keys, since its controls take no focus.
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void NativeMainWindow::closeEvent(QCloseEvent* e) {
+    // The framework decides, and hides the window itself when the close goes through.
+    e->ignore();
+    if (owner_) owner_->TryClose(QuitRequested());
+}
+
+void NativeMainWindow::keyPressEvent(QKeyEvent* e) {
+    if (!owner_) return QMainWindow::keyPressEvent(e);
+    Ref<fw::Window> keep = owner_->shared_from_this();
+    bool handled = Guard([&] { return owner_->Event_KeyDown(KeyText(e)); });
+    if (!handled) QMainWindow::keyPressEvent(e);
+}
+
+void NativeMainWindow::wheelEvent(QWheelEvent* e) {
+    if (!owner_) return QMainWindow::wheelEvent(e);
+    // Wheels with finer steps than a notch add up until they make a whole one.
+    wheelRemainderY_ += -e->angleDelta().y();
+    wheelRemainderX_ += -e->angleDelta().x();
+    int dy = wheelRemainderY_ / 120;
+    int dx = wheelRemainderX_ / 120;
+    wheelRemainderY_ -= dy * 120;
+    wheelRemainderX_ -= dx * 120;
+    if (dx == 0 && dy == 0 && e->angleDelta() != QPoint(0, 0)) {
+        e->accept();
+        return;
+    }
+    QPoint at = e->position().toPoint();
+    if (owner_->Native().content) at = owner_->Native().content->mapFrom(this, at);
+    Ref<fw::Window> keep = owner_->shared_from_this();
+    bool handled = Guard([&] { return owner_->Event_MouseWheel(at.x(), at.y(), dx, dy); });
+    if (handled)
+        e->accept();
+    else
+        e->ignore();
+}
+
+Window::Window() : impl_(std::make_unique<Impl>()) {
+    impl_->main = new NativeMainWindow(this);
+    impl_->content = new QWidget(impl_->main);
+    impl_->main->setCentralWidget(impl_->content);
+    ApplyFlags();
+    ApplyGeometry();
+}
+
+Window::~Window() {
+    for (auto& c : controls_)
+        if (c) c->window_.reset();
+    controls_.clear();
+    if (impl_->main) {
+        impl_->main->Detach();
+        delete impl_->main.data();
+    }
+}
+
+void Window::RunSetUp() {
+    internal::RegisterOpenWindow(shared_from_this());
+    Guard([&] { Layout(); });
+    Guard([&] { CreateControls(); });
+    Guard([&] { AddMenuHandlers(); });
+    std::vector<Ref<fw::Control>> controls = controls_;
+    for (auto& c : controls) Guard([&] { c->Event_Open(); });
+    Guard([&] { Event_Open(); });
+    openReturned_ = true;
+    for (auto& c : controls_) c->OwnerOpened();
+    if (visible_ && !closed_) SetVisible(true);
+}
+
+void Window::ApplyFlags() {
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::WindowSystemMenuHint;
+    if (closeButton_) flags |= Qt::WindowCloseButtonHint;
+    if (minimizeButton_) flags |= Qt::WindowMinimizeButtonHint;
+    if (maximizeButton_ && resizeable_) flags |= Qt::WindowMaximizeButtonHint;
+    bool shown = impl_->main->isVisible();
+    impl_->main->setWindowFlags(flags);
+    if (shown) impl_->main->show();
+}
+
+void Window::ApplyGeometry() {
+    QWidget* content = impl_->content;
+    if (resizeable_) {
+        content->setMinimumSize(minWidth_, minHeight_);
+        content->setMaximumSize(maxWidth_, maxHeight_);
+        content->resize(width_, height_);
+        impl_->main->layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
+    } else {
+        content->setFixedSize(width_, height_);
+        impl_->main->layout()->setSizeConstraint(QLayout::SetFixedSize);
+    }
+    impl_->main->adjustSize();
+}
+
+void Window::SetWidth(int32_t v) {
+    width_ = v;
+    ApplyGeometry();
+}
+
+void Window::SetHeight(int32_t v) {
+    height_ = v;
+    ApplyGeometry();
+}
+
+void Window::SetMinSize(int32_t width, int32_t height) {
+    minWidth_ = width;
+    minHeight_ = height;
+    ApplyGeometry();
+}
+
+void Window::SetMaxSize(int32_t width, int32_t height) {
+    maxWidth_ = width;
+    maxHeight_ = height;
+    ApplyGeometry();
+}
+
+void Window::SetTitle(const std::string& title) {
+    title_ = title;
+    impl_->main->setWindowTitle(QString::fromStdString(title));
+}
+
+void Window::SetResizeable(bool v) {
+    resizeable_ = v;
+    ApplyFlags();
+    ApplyGeometry();
+}
+
+void Window::SetMinimizeButton(bool v) {
+    minimizeButton_ = v;
+    ApplyFlags();
+}
+
+void Window::SetMaximizeButton(bool v) {
+    maximizeButton_ = v;
+    ApplyFlags();
+}
+
+void Window::SetCloseButton(bool v) {
+    closeButton_ = v;
+    ApplyFlags();
+}
+
+bool Window::Visible() const { return openReturned_ ? impl_->main->isVisible() : visible_; }
+
+void Window::SetVisible(bool v) {
+    visible_ = v;
+    // Until the window has opened, Visible only says whether it will be shown then.
+    if (!openReturned_ || closed_) return;
+    if (!v) {
+        impl_->main->hide();
+        return;
+    }
+    if (!impl_->placed) {
+        impl_->placed = true;
+        if (placement_ == 2 || placement_ == 3) {
+            if (QScreen* screen = QApplication::primaryScreen()) {
+                QRect area = screen->availableGeometry();
+                QSize size = impl_->main->sizeHint();
+                impl_->main->move(area.center() - QPoint(size.width() / 2, size.height() / 2));
+            }
+        }
+    }
+    impl_->main->show();
+    impl_->main->raise();
+    impl_->main->activateWindow();
+    impl_->main->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void Window::SetMenuBar(Ref<fw::MenuBar> bar) { menuBar_ = std::move(bar); }
+
+void Window::AddControl(const std::string& name, Ref<fw::Control> control) {
+    control->name_ = name;
+    control->window_ = weak_from_this();
+    control->AttachTo(*this);
+    controls_.push_back(std::move(control));
+}
+
+Ref<fw::Control> Window::ControlByName(const std::string& name) const {
+    for (const auto& c : controls_)
+        if (TextEquals(c->Name(), name)) return c;
+    return nullptr;
+}
+
+Ref<fw::Control> Window::Control(int32_t index) const {
+    if (index < 0 || index >= ControlCount()) throw OutOfBoundsException("Control index out of bounds");
+    return controls_[static_cast<size_t>(index)];
+}
+
+void Window::Close() { TryClose(QuitRequested()); }
+
+bool Window::TryClose(bool appQuitting) {
+    if (closed_) return true;
+    Ref<fw::Window> keep = shared_from_this();
+    bool cancel = Guard([&] { return Event_CancelClose(appQuitting); });
+    if (cancel) return false;
+    closed_ = true;
+    for (auto& c : controls_) c->OwnerClosed();
+    Guard([&] { Event_Close(); });
+    impl_->main->hide();
+    if (impl_->modalLoop) impl_->modalLoop->quit();
+    internal::ReleaseClosedWindow(this);
+    return true;
+}
+
+void Window::ShowModal() {
+    if (closed_) return;
+    Ref<fw::Window> keep = shared_from_this();
+    impl_->main->setWindowModality(Qt::ApplicationModal);
+    visible_ = true;
+    SetVisible(true);
+    QEventLoop loop;
+    impl_->modalLoop = &loop;
+    if (!closed_) loop.exec();
+    impl_->modalLoop = nullptr;
+}
+
+QMainWindow* NativeWindowOf(fw::Window& w) { return w.Native().main; }
+QWidget* ContentOf(fw::Window& w) { return w.Native().content; }
+QWidget* WidgetOf(fw::RectControl& c) { return c.Native().widget; }
+
+}  // namespace fw

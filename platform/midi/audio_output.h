@@ -1,0 +1,52 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "decoder.h"
+#include "fluid_handles.h"
+#include "synth_event.h"
+
+namespace mbs {
+
+// Where the synthesizer's sound goes. Each back-end lives in audio/ and says at run time
+// whether it can work here.
+class AudioOutput {
+public:
+    virtual ~AudioOutput() = default;
+    virtual const char* Name() const = 0;
+    // Starts rendering the synthesizer; on failure says why in `why`.
+    virtual bool Start(fluid_settings_t* settings, fluid_synth_t* synth, std::string& why) = 0;
+    // Hands an event to the synthesizer from a thread that is not the audio thread.
+    virtual void Post(const SynthEvent& event);
+    // Hands a complete MIDI message that has just arrived to the synthesizer, from an input
+    // thread that is not the audio thread.
+    virtual void PostMessage(const MidiMessage& message);
+    // The sample rate the synthesizer must run at, or 0 to keep its own.
+    virtual double SampleRate() const { return 0; }
+
+protected:
+    fluid_synth_t* synth_ = nullptr;
+};
+
+void ApplyEvent(fluid_synth_t* synth, const SynthEvent& event);
+// Plays one complete MIDI message; safe on the audio thread (no allocation, no lock beyond
+// FluidSynth's own when its thread-safe API is on).
+void ApplyMessage(fluid_synth_t* synth, const MidiMessage& message);
+
+struct AudioBackend {
+    const char* name;
+    // Whether this back-end can work on this machine now; if not, why.
+    bool (*available)(std::string& why);
+    std::unique_ptr<AudioOutput> (*create)();
+};
+
+// Back-ends in the order they are tried; the offline one only when asked for by name.
+const std::vector<AudioBackend>& AudioBackends();
+const AudioBackend* FindAudioBackend(const std::string& name);
+
+std::unique_ptr<AudioOutput> CreateDriverOutput();
+std::unique_ptr<AudioOutput> CreateOfflineOutput();
+
+}  // namespace mbs

@@ -1,0 +1,131 @@
+#include "synth_engine.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "testing.h"
+
+namespace mbs {
+
+namespace {
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string TrimBlanks(const char* text) {
+    std::string s = text ? text : "";
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return {};
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+std::vector<std::string> SoundFontCandidates(fluid_settings_t* settings) {
+    if (auto forced = testing::SoundFontOverride()) return *forced;
+    std::vector<std::string> list;
+    char* configured = nullptr;
+    if (fluid_settings_dupstr(settings, "synth.default-soundfont", &configured) == FLUID_OK &&
+        configured) {
+        if (*configured) list.emplace_back(configured);
+        fluid_free(configured);
+    }
+    for (const char* path : {
+             "/usr/share/sounds/sf2/default-GM.sf2",
+             "/usr/share/sounds/sf3/default-GM.sf3",
+             "/usr/share/sounds/sf2/FluidR3_GM.sf2",
+             "/usr/share/sounds/sf3/FluidR3Mono_GM.sf3",
+             "/usr/share/sounds/sf2/TimGM6mb.sf2",
+             "/usr/share/sounds/sf2/MuseScore_General.sf2",
+             "/usr/share/sounds/sf3/MuseScore_General.sf3",
+             "/usr/share/soundfonts/default.sf2",
+             "/usr/share/soundfonts/FluidR3_GM.sf2",
+             "/usr/share/soundfonts/FluidR3_GM2-2.sf2",
+             "/usr/share/soundfonts/TimGM6mb.sf2",
+             "/usr/share/soundfonts/MuseScore_General.sf2",
+             "/usr/share/soundfonts/freepats-general-midi.sf2",
+         }) {
+        if (std::find(list.begin(), list.end(), path) == list.end()) list.emplace_back(path);
+    }
+    return list;
+}
+
+std::vector<Instrument> ListInstruments(fluid_sfont_t* sfont) {
+    struct Preset {
+        int bank, program;
+        std::string name;
+    };
+    std::vector<Preset> presets;
+    fluid_sfont_iteration_start(sfont);
+    while (fluid_preset_t* p = fluid_sfont_iteration_next(sfont))
+        presets.push_back({fluid_preset_get_banknum(p), fluid_preset_get_num(p),
+                           TrimBlanks(fluid_preset_get_name(p))});
+    std::sort(presets.begin(), presets.end(), [](const Preset& a, const Preset& b) {
+        return a.bank != b.bank ? a.bank < b.bank : a.program < b.program;
+    });
+    std::vector<Instrument> out;
+    out.reserve(presets.size());
+    for (auto& p : presets) out.push_back({p.bank * 128 + p.program + 1, std::move(p.name)});
+    return out;
+}
+
+std::unique_ptr<SynthEngine> SynthEngine::Create(const std::string& audioBackend, std::string& why) {
+    std::unique_ptr<SynthEngine> e(new SynthEngine);
+    e->settings_.reset(new_fluid_settings());
+    if (!e->settings_) {
+        why = "FluidSynth could not create its settings";
+        return nullptr;
+    }
+    fluid_settings_setint(e->settings_.get(), "synth.cpu-cores", 1);
+
+    const AudioBackend* backend = FindAudioBackend(audioBackend);
+    if (!backend) {
+        why = "unknown audio back-end '" + audioBackend + "'";
+        return nullptr;
+    }
+    e->output_ = backend->create();
+    if (double rate = e->output_->SampleRate(); rate > 0)
+        fluid_settings_setnum(e->settings_.get(), "synth.sample-rate", rate);
+
+    e->synth_.reset(new_fluid_synth(e->settings_.get()));
+    if (!e->synth_) {
+        why = "FluidSynth could not create a synthesizer";
+        return nullptr;
+    }
+
+    std::string tried;
+    int sfid = FLUID_FAILED;
+    for (const auto& path : SoundFontCandidates(e->settings_.get())) {
+        if (!IsRegularFile(path)) {
+            tried += "\n  " + path + ": not found";
+            continue;
+        }
+        sfid = fluid_synth_sfload(e->synth_.get(), path.c_str(), 1);
+        if (sfid != FLUID_FAILED) break;
+        tried += "\n  " + path + ": not a SoundFont FluidSynth can load";
+    }
+    if (sfid == FLUID_FAILED) {
+        why = "no General MIDI SoundFont found (install fluid-soundfont-gm); tried:" + tried;
+        return nullptr;
+    }
+    if (auto forced = testing::InstrumentOverride())
+        e->instruments_ = *forced;
+    else
+        e->instruments_ = ListInstruments(fluid_synth_get_sfont_by_id(e->synth_.get(), sfid));
+
+    std::string audioWhy;
+    if (!e->output_->Start(e->settings_.get(), e->synth_.get(), audioWhy)) {
+        why = std::string("no audio output (") + backend->name + "): " + audioWhy;
+        return nullptr;
+    }
+    return e;
+}
+
+SynthEngine::~SynthEngine() = default;
+
+}  // namespace mbs
