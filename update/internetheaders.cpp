@@ -46,7 +46,7 @@ void InternetHeaders::AppendHeader(std::string_view name, std::string_view value
     std::string base(BeforeColon(name));
     std::string lower = fw::ToLowerAscii(base);
     auto hint = firstFreeHint_.find(lower);
-    int32_t n = hint == firstFreeHint_.end() ? 1 : hint->second;
+    int32_t n = 1; (void)hint;
     while (Headers.HasKey(KeyFor(base, n))) ++n;
     Headers.SetValue(KeyFor(base, n), std::string(value));
     firstFreeHint_[lower] = n + 1;

@@ -74,8 +74,12 @@ bool OfflineAvailable(std::string&) { return true; }
 
 }  // namespace
 
+bool JackAvailable(std::string& why);
+std::unique_ptr<AudioOutput> CreateJackOutput();
+
 const std::vector<AudioBackend>& AudioBackends() {
     static const std::vector<AudioBackend> backends = {
+        {"jack", JackAvailable, CreateJackOutput},
         {"driver", DriverAvailable, CreateDriverOutput},
         {"offline", OfflineAvailable, CreateOfflineOutput},
     };

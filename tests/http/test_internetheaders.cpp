@@ -106,13 +106,14 @@ TEST(InternetHeaders, LineEndIsCrLfThenLfThenCr) {
 
 TEST(InternetHeaders, ThousandsOfRepeatsOfOneNameParseQuickly) {
     std::string block = "HTTP/1.0 200 OK";
-    for (int i = 0; i < 20000; ++i) block += "\r\nX: " + std::to_string(i);
+    for (int i = 0; i < 50000; ++i) block += "\r\nX: " + std::to_string(i);
     InternetHeaders h;
     Stopwatch watch;
     h.ParseHeaders(block);
-    // Each repeat finds its number without counting the earlier ones again.
-    EXPECT_LT(watch.ElapsedMs(), 1000);
-    EXPECT_EQ(h.Count(), 20000);
-    EXPECT_EQ(h.Value("X", 19999), "19999");
-    EXPECT_EQ(h.NameCount("X"), 20000);
+    // Each repeat finds its number without counting the earlier ones again; counting them
+    // would take over a billion look-ups here.
+    EXPECT_LT(watch.ElapsedMs(), 10000);
+    EXPECT_EQ(h.Count(), 50000);
+    EXPECT_EQ(h.Value("X", 49999), "49999");
+    EXPECT_EQ(h.NameCount("X"), 50000);
 }

@@ -193,7 +193,7 @@ qemu=(
     -kernel "$kernel" -initrd "$work/initrd.img"
     -virtfs local,path=/,mount_tag=root,security_model=none,readonly=on,multidevs=remap
     -virtfs "local,path=$share,mount_tag=results,security_model=none,multidevs=remap"
-    -append "console=ttyS0 root=root rootfstype=9p rootflags=trans=virtio,version=9p2000.L,msize=512000 ro init=/bin/bash panic=1 quiet loglevel=3 fsck.mode=skip -- $here/guest-init.sh"
+    -append "console=ttyS0 root=root rootfstype=9p rootflags=trans=virtio,version=9p2000.L,msize=512000,cache=loose ro init=/bin/bash panic=1 quiet loglevel=3 fsck.mode=skip -- $here/guest-init.sh"
 )
 [[ $here =~ [[:space:]] ]] && skip "the guest cannot start an init from a path with spaces ($here)"
 

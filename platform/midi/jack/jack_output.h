@@ -35,7 +35,8 @@ public:
     // left it; safe from any thread. 0 before Start or for a channel out of range.
     int32_t InstrumentIDOnChannel(int channel) const;
 
-    // Frames the callback has handled, and of those the frames the synthesizer rendered.
+    // Frames the callback has handled, and of those the frames the synthesizer rendered:
+    // with no voice sounding it writes silence without rendering.
     uint64_t FramesHandled() const { return framesHandled_.load(std::memory_order_relaxed); }
     uint64_t FramesRendered() const { return framesRendered_.load(std::memory_order_relaxed); }
 
@@ -43,11 +44,14 @@ public:
     static constexpr std::size_t kMaxPostedBytes = 1024;
 
 private:
+    // Laid out without padding, so that its bytes are all defined.
     struct Posted {
         jack_nframes_t due;  // frame time at which it plays
         std::uint16_t length;
         MidiMessageKind kind;
+        std::uint8_t reserved;
     };
+    static_assert(sizeof(Posted) == 8);
 
     void BeginCycle(jack_nframes_t nframes) override;
     void PlayAt(jack_nframes_t frame, const MidiMessage& message) override;
@@ -61,16 +65,16 @@ private:
     void RefreshProgram(int channel);
     void RefreshAllPrograms();
 
+    // Writers of the queues are serialized among themselves; the callback only reads.
+    std::mutex postMutex_;
+    jack::ByteQueue events_;
+    jack::ByteQueue messages_;
+
     std::string openWhy_;
     std::shared_ptr<jack::Client> client_;
     jack::PortPtr left_;
     jack::PortPtr right_;
     bool attached_ = false;
-
-    // Writers of the queues are serialized among themselves; the callback only reads.
-    std::mutex postMutex_;
-    jack::ByteQueue events_;
-    jack::ByteQueue messages_;
 
     std::array<std::atomic<int32_t>, 16> programs_{};
     std::atomic<uint64_t> framesHandled_{0};

@@ -1,0 +1,320 @@
+#include "jack/jack_input.h"
+
+#include <jack/metadata.h>
+#include <jack/midiport.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "jack/byte_queue.h"
+#include "jack/jack_client.h"
+#include "midi_input.h"
+#include "source_rules.h"
+
+namespace mbs {
+
+namespace {
+
+// A cycle's events for the reader thread: a few seconds of a busy keyboard, or one large
+// SysEx dump.
+constexpr std::size_t kQueueBytes = 256 * 1024;
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// One record of the queue to the reader thread, followed by `size` bytes.
+struct Record {
+    enum Type : std::uint8_t { Packet, Message };
+    std::uint32_t size;
+    Type type;
+    std::uint8_t endOfCycle;  // a Packet that is the cycle's last
+    std::uint16_t reserved;
+};
+static_assert(sizeof(Record) == 8);
+
+JackPortInfo Describe(jack_port_t* port, const std::string& ownClient) {
+    JackPortInfo info;
+    info.name = jack_port_name(port);
+    info.is_output = (jack_port_flags(port) & JackPortIsOutput) != 0;
+    const char* type = jack_port_type(port);
+    info.is_midi = type && std::strcmp(type, JACK_DEFAULT_MIDI_TYPE) == 0;
+    const auto size = static_cast<std::size_t>(jack_port_name_size());
+    std::vector<char> first(size), second(size);
+    char* aliases[2] = {first.data(), second.data()};
+    const int count = jack_port_get_aliases(port, aliases);
+    for (int i = 0; i < count && i < 2; ++i) info.aliases.emplace_back(aliases[i]);
+    char* value = nullptr;
+    char* valueType = nullptr;
+    if (jack_get_property(jack_port_uuid(port), JACK_METADATA_PRETTY_NAME, &value, &valueType) ==
+        0) {
+        if (value) info.pretty_name = value;
+        jack_free(value);
+        jack_free(valueType);
+    }
+    info.own_client_name = ownClient;
+    return info;
+}
+
+class JackInput : public MidiInput, private jack::InputPart {
+public:
+    JackInput() : queue_(kQueueBytes) {}
+    ~JackInput() override { Close(); }
+
+    const char* Name() const override { return "jack"; }
+
+    int32_t Open(const std::string& clientName) override {
+        if (client_) return 0;
+        std::string why;
+        client_ = jack::Client::Acquire(clientName, why);
+        if (!client_) {
+            std::fprintf(stderr, "quillet: %s\n", why.c_str());
+            return -ECONNREFUSED;
+        }
+        return 0;
+    }
+
+    int32_t CreatePort(const std::string& portName, InputListener* listener,
+                       int32_t& error) override {
+        if (!client_) {
+            error = -ENODEV;
+            return 0;
+        }
+        if (port_) {
+            error = -EEXIST;
+            return 0;
+        }
+        jack_client_t* c = client_->get();
+        jack::PortPtr port(
+            jack_port_register(c, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0),
+            {c});
+        if (!port) {
+            error = -EINVAL;
+            return 0;
+        }
+        auto wake = std::make_unique<Fd>(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (wake->get() < 0) {
+            error = -errno;
+            return 0;
+        }
+        port_ = std::move(port);
+        wake_ = std::move(wake);
+        listener_ = listener;
+        stopping_.store(false);
+        reader_ = std::thread([this] { Run(); });
+        client_->AttachInput(this);
+        attached_ = true;
+        error = 0;
+        const auto handle = static_cast<int32_t>(jack_port_uuid(port_.get()) & 0x7FFFFFFF);
+        return handle != 0 ? handle : 1;
+    }
+
+    std::vector<SourceInfo> Sources() override {
+        std::vector<SourceInfo> out;
+        if (!client_) return out;
+        jack_client_t* c = client_->get();
+        const std::string own = client_->Name();
+        jack::PortList names(jack_get_ports(c, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput));
+        for (const char** name = names.get(); name && *name; ++name) {
+            jack_port_t* port = jack_port_by_name(c, *name);
+            if (!port) continue;  // gone since the list was made
+            JackPortInfo info = Describe(port, own);
+            if (IsJackSource(info)) out.push_back({jack_port_uuid(port), JackDisplayName(info)});
+        }
+        return out;
+    }
+
+    bool Connect(uint64_t sourceId) override {
+        if (!client_ || !port_) return false;
+        jack_client_t* c = client_->get();
+        jack::PortList names(jack_get_ports(c, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput));
+        for (const char** name = names.get(); name && *name; ++name) {
+            jack_port_t* port = jack_port_by_name(c, *name);
+            if (!port || jack_port_uuid(port) != sourceId) continue;
+            const int err = jack_connect(c, *name, jack_port_name(port_.get()));
+            connects_.fetch_add(1, std::memory_order_acq_rel);
+            return err == 0 || err == EEXIST;
+        }
+        return false;
+    }
+
+    void Close() override {
+        if (attached_) {
+            client_->DetachInput(this);
+            attached_ = false;
+        }
+        if (reader_.joinable()) {
+            stopping_.store(true);
+            Wake();
+            reader_.join();
+        }
+        port_.reset();
+        listener_ = nullptr;
+    }
+
+private:
+    // The audio thread: plays the cycle's messages at their frames when the synthesizer is
+    // on this client, and hands every event to the reader thread.
+    void Process(jack_nframes_t nframes, jack::AudioPart* audio) override {
+        void* buffer = jack_port_get_buffer(port_.get(), nframes);
+        const std::uint32_t count = jack_midi_get_event_count(buffer);
+        if (count == 0) return;
+        const bool playHere = audio && listener_->Routed();
+        bool queued = false;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, buffer, i) != 0) continue;
+            const std::span<const std::uint8_t> bytes(event.buffer, event.size);
+            decoder_.Feed(bytes, [&](const MidiMessage& message) {
+                if (playHere)
+                    audio->PlayAt(event.time, message);
+                else if (!audio)
+                    queued |= Queue(Record::Message, false, message.Bytes());
+            });
+            queued |= Queue(Record::Packet, i + 1 == count, bytes);
+        }
+        if (queued) Wake();
+    }
+
+    bool Queue(Record::Type type, bool endOfCycle, std::span<const std::uint8_t> bytes) {
+        Record record{};
+        record.size = static_cast<std::uint32_t>(bytes.size());
+        record.type = type;
+        record.endOfCycle = endOfCycle ? 1 : 0;
+        if (queue_.Write({jack::ByteQueue::BytesOf(record), bytes})) return true;
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+
+    // Never blocks: the counter of an eventfd does not come near overflowing.
+    void Wake() {
+        const std::uint64_t one = 1;
+        ssize_t n = write(wake_->get(), &one, sizeof one);
+        (void)n;
+    }
+
+    // The reader thread: blocked in poll until the audio thread or Close wakes it.
+    void Run() {
+        std::vector<std::uint8_t> bytes(kQueueBytes);
+        std::vector<std::vector<std::uint8_t>> packets;
+        pollfd fd{wake_->get(), POLLIN, 0};
+        for (;;) {
+            if (poll(&fd, 1, -1) < 0 && errno != EINTR) return;
+            std::uint64_t count = 0;
+            ssize_t n = read(wake_->get(), &count, sizeof count);
+            (void)n;
+            if (stopping_.load()) return;
+            Record record;
+            while (queue_.Peek(&record, sizeof record) &&
+                   queue_.Readable() >= sizeof record + record.size) {
+                queue_.Skip(sizeof record);
+                queue_.Read(bytes.data(), record.size);
+                if (record.type == Record::Message) {
+                    listener_->Play(MessageOf(bytes.data(), record.size));
+                    continue;
+                }
+                packets.emplace_back(bytes.begin(), bytes.begin() + record.size);
+                if (!record.endOfCycle) continue;
+                Delivery delivery;
+                SourceOfDeliveries(delivery.sourceId, delivery.sourceName);
+                delivery.packets = std::move(packets);
+                packets.clear();
+                listener_->Deliver(std::move(delivery));
+            }
+            if (const auto lost = dropped_.exchange(0, std::memory_order_relaxed); lost > 0)
+                std::fprintf(stderr, "quillet: the JACK MIDI input lost %u events (queue full)\n",
+                             lost);
+        }
+    }
+
+    static MidiMessage MessageOf(const std::uint8_t* bytes, std::size_t size) {
+        MidiMessage m{};
+        m.length = size;
+        if (size > 0 && bytes[0] == 0xF0) {
+            m.kind = MidiMessageKind::SysEx;
+            m.sysex = bytes;
+        } else {
+            m.kind = MidiMessageKind::Short;
+            std::memcpy(m.bytes, bytes, std::min<std::size_t>(size, sizeof m.bytes));
+        }
+        return m;
+    }
+
+    // The source the deliveries come from: the one connected source, else the "several"
+    // source. Looked up again only when connections have changed.
+    void SourceOfDeliveries(uint64_t& id, std::string& name) {
+        const uint64_t generation = client_->ConnectionGeneration() + connects_.load();
+        if (!sourceKnown_ || generation != sourceGeneration_) {
+            sourceGeneration_ = generation;
+            sourceKnown_ = true;
+            LookUpSource();
+        }
+        id = sourceId_;
+        name = sourceName_;
+    }
+
+    void LookUpSource() {
+        jack_client_t* c = client_->get();
+        const std::string own = client_->Name();
+        jack::PortList connected(jack_port_get_all_connections(c, port_.get()));
+        std::vector<std::pair<uint64_t, std::string>> found;
+        for (const char** name = connected.get(); name && *name; ++name) {
+            if (jack_port_t* port = jack_port_by_name(c, *name))
+                found.emplace_back(jack_port_uuid(port), JackDisplayName(Describe(port, own)));
+        }
+        if (found.size() == 1) {
+            sourceId_ = found[0].first;
+            sourceName_ = found[0].second;
+            return;
+        }
+        sourceId_ = kJackSeveralSources;
+        sourceName_.clear();
+        for (const auto& f : found) sourceName_ += (sourceName_.empty() ? "" : ", ") + f.second;
+    }
+
+    std::shared_ptr<jack::Client> client_;
+    jack::PortPtr port_;
+    std::unique_ptr<Fd> wake_;
+    InputListener* listener_ = nullptr;
+    bool attached_ = false;
+    std::thread reader_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<std::uint32_t> dropped_{0};
+    std::atomic<uint64_t> connects_{0};
+
+    // The audio thread's.
+    MidiDecoder decoder_;
+    jack::ByteQueue queue_;
+
+    // The reader thread's.
+    bool sourceKnown_ = false;
+    uint64_t sourceGeneration_ = 0;
+    uint64_t sourceId_ = kJackSeveralSources;
+    std::string sourceName_;
+};
+
+}  // namespace
+
+bool JackInputAvailable(std::string& why) { return jack::ServerRuns(why); }
+
+std::unique_ptr<MidiInput> CreateJackInput() { return std::make_unique<JackInput>(); }
+
+}  // namespace mbs

@@ -1,0 +1,217 @@
+#include "jack/jack_output.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace mbs {
+
+namespace {
+
+// Events of the window between two cycles: a few instrument changes at most.
+constexpr std::size_t kEventQueueBytes = 256 * sizeof(SynthEvent);
+// Messages from other input threads within one period or two, SysEx included.
+constexpr std::size_t kMessageQueueBytes = 64 * 1024;
+// Below this peak (-100 dBFS) the reverb tail after the last voice is inaudible.
+constexpr float kQuietPeak = 1e-5f;
+
+}  // namespace
+
+JackOutput::JackOutput()
+    : events_(kEventQueueBytes),
+      messages_(kMessageQueueBytes),
+      client_(jack::Client::Acquire(jack::kDefaultClientName, openWhy_)) {}
+
+JackOutput::~JackOutput() {
+    if (attached_) client_->DetachAudio(this);
+}
+
+double JackOutput::SampleRate() const {
+    return client_ ? static_cast<double>(jack_get_sample_rate(client_->get())) : 0.0;
+}
+
+bool JackOutput::Start(fluid_settings_t*, fluid_synth_t* synth, std::string& why) {
+    if (!client_) {
+        why = openWhy_;
+        return false;
+    }
+    jack_client_t* c = client_->get();
+    const auto reg = [c](const char* name) {
+        return jack::PortPtr(
+            jack_port_register(c, name, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0), {c});
+    };
+    left_ = reg("out_1");
+    right_ = reg("out_2");
+    if (!left_ || !right_) {
+        why = "JACK did not register the audio ports out_1 and out_2";
+        left_.reset();
+        right_.reset();
+        return false;
+    }
+    synth_ = synth;
+    const jack_nframes_t rate = jack_get_sample_rate(c);
+    quietNeeded_ = rate / 20;
+    tailLimit_ = rate * 10;
+    RefreshAllPrograms();
+    // From here on only the callback calls the synthesizer.
+    client_->AttachAudio(this);
+    attached_ = true;
+
+    jack::PortList playback(
+        jack_get_ports(c, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput));
+    if (!playback || !playback.get()[0]) {
+        std::fprintf(stderr,
+                     "quillet: JACK has no playback ports; connect %s:out_1 and out_2 by hand\n",
+                     client_->Name().c_str());
+        return true;
+    }
+    const char* first = playback.get()[0];
+    const char* second = playback.get()[1] ? playback.get()[1] : first;
+    for (auto [port, to] : {std::pair{left_.get(), first}, std::pair{right_.get(), second}}) {
+        int err = jack_connect(c, jack_port_name(port), to);
+        if (err != 0 && err != EEXIST)
+            std::fprintf(stderr, "quillet: JACK did not connect %s to %s (error %d)\n",
+                         jack_port_name(port), to, err);
+    }
+    return true;
+}
+
+void JackOutput::Post(const SynthEvent& event) {
+    std::lock_guard lock(postMutex_);
+    events_.Write({jack::ByteQueue::BytesOf(event)});
+}
+
+void JackOutput::PostMessage(const MidiMessage& message) {
+    if (!client_) return;
+    const auto bytes = message.Bytes();
+    if (bytes.empty() || bytes.size() > kMaxPostedBytes) return;
+    jack_client_t* c = client_->get();
+    Posted posted{};
+    posted.due = jack_frame_time(c) + jack_get_buffer_size(c);
+    posted.length = static_cast<std::uint16_t>(bytes.size());
+    posted.kind = message.kind;
+    std::lock_guard lock(postMutex_);
+    messages_.Write({jack::ByteQueue::BytesOf(posted), bytes});
+}
+
+int32_t JackOutput::InstrumentIDOnChannel(int channel) const {
+    if (channel < 0 || channel >= static_cast<int>(programs_.size())) return 0;
+    return programs_[static_cast<std::size_t>(channel)].load(std::memory_order_acquire);
+}
+
+void JackOutput::RefreshProgram(int channel) {
+    int sfont = 0, bank = 0, program = 0;
+    if (fluid_synth_get_program(synth_, channel, &sfont, &bank, &program) == FLUID_OK)
+        programs_[static_cast<std::size_t>(channel)].store(bank * 128 + program + 1,
+                                                           std::memory_order_release);
+}
+
+void JackOutput::RefreshAllPrograms() {
+    for (int ch = 0; ch < static_cast<int>(programs_.size()); ++ch) RefreshProgram(ch);
+}
+
+void JackOutput::BeginCycle(jack_nframes_t nframes) {
+    outLeft_ = static_cast<float*>(jack_port_get_buffer(left_.get(), nframes));
+    outRight_ = static_cast<float*>(jack_port_get_buffer(right_.get(), nframes));
+    cycleFrames_ = nframes;
+    cycleStart_ = jack_last_frame_time(client_->get());
+    done_ = 0;
+    SynthEvent event;
+    while (events_.Readable() >= sizeof event) {
+        events_.Read(&event, sizeof event);
+        ApplyEvent(synth_, event);
+        switch (event.kind) {
+            case SynthEvent::Kind::ProgramChange:
+            case SynthEvent::Kind::ProgramSelect: RefreshProgram(event.channel & 0x0F); break;
+            case SynthEvent::Kind::SystemReset: RefreshAllPrograms(); break;
+            default: break;
+        }
+    }
+}
+
+void JackOutput::PlayAt(jack_nframes_t frame, const MidiMessage& message) {
+    AdvanceTo(std::min(frame, cycleFrames_));
+    Apply(message);
+}
+
+void JackOutput::EndCycle() {
+    AdvanceTo(cycleFrames_);
+    framesHandled_.fetch_add(cycleFrames_, std::memory_order_relaxed);
+}
+
+bool JackOutput::NextPostedDue(jack_nframes_t& offset) {
+    Posted posted;
+    if (!messages_.Peek(&posted, sizeof posted)) return false;
+    // Frame times wrap; the difference is small and signed.
+    const auto delta = static_cast<int32_t>(posted.due - cycleStart_);
+    if (delta >= static_cast<int32_t>(cycleFrames_)) return false;
+    // One that is late (the cycle it was due in was missed) plays at once.
+    offset = std::max(done_, static_cast<jack_nframes_t>(std::max<int32_t>(delta, 0)));
+    return true;
+}
+
+void JackOutput::AdvanceTo(jack_nframes_t frame) {
+    jack_nframes_t due = 0;
+    while (NextPostedDue(due) && due <= frame) {
+        RenderSlice(due);
+        Posted posted;
+        messages_.Read(&posted, sizeof posted);
+        messages_.Read(postedBytes_.data(), posted.length);
+        MidiMessage message{};
+        message.kind = posted.kind;
+        message.length = posted.length;
+        if (posted.kind == MidiMessageKind::SysEx) {
+            message.sysex = postedBytes_.data();
+        } else {
+            std::copy_n(postedBytes_.begin(), std::min<std::size_t>(posted.length, 3),
+                        message.bytes);
+        }
+        Apply(message);
+    }
+    RenderSlice(frame);
+}
+
+void JackOutput::RenderSlice(jack_nframes_t to) {
+    if (to <= done_) return;
+    const jack_nframes_t n = to - done_;
+    float* left = outLeft_ + done_;
+    float* right = outRight_ + done_;
+    done_ = to;
+    const bool voices = fluid_synth_get_active_voice_count(synth_) > 0;
+    if (voices) {
+        sounding_ = true;
+        quietFrames_ = 0;
+        tailFrames_ = 0;
+    }
+    if (!sounding_) {
+        std::fill_n(left, n, 0.0f);
+        std::fill_n(right, n, 0.0f);
+        return;
+    }
+    fluid_synth_write_float(synth_, static_cast<int>(n), left, 0, 1, right, 0, 1);
+    framesRendered_.fetch_add(n, std::memory_order_relaxed);
+    if (voices) return;
+    // No voice left: render the effects' tail until it has been inaudible for a while.
+    float peak = 0.0f;
+    for (jack_nframes_t i = 0; i < n; ++i)
+        peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
+    quietFrames_ = peak < kQuietPeak ? quietFrames_ + n : 0;
+    tailFrames_ += n;
+    if (quietFrames_ >= quietNeeded_ || tailFrames_ >= tailLimit_) sounding_ = false;
+}
+
+void JackOutput::Apply(const MidiMessage& message) {
+    ApplyMessage(synth_, message);
+    const std::uint8_t status = message.Status();
+    if ((status & 0xF0) == 0xC0)
+        RefreshProgram(status & 0x0F);
+    else if (status == 0xFF || status == 0xF0)
+        RefreshAllPrograms();
+}
+
+bool JackAvailable(std::string& why) { return jack::ServerRuns(why); }
+
+std::unique_ptr<AudioOutput> CreateJackOutput() { return std::make_unique<JackOutput>(); }
+
+}  // namespace mbs

@@ -1,0 +1,523 @@
+// The JACK audio output and MIDI input of the MIDI component, in this process, against a
+// private JACK server with the dummy driver, real FluidSynth and the GM SoundFont. A test
+// keyboard sends MIDI at chosen frames; a recorder takes Velunor's audio frame by frame.
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "audio_output.h"
+#include "jack/jack_input.h"
+#include "jack/jack_output.h"
+#include "jack_rig.h"
+#include "midi_input.h"
+#include "synth_engine.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using jackrig::Keyboard;
+using Bytes = std::vector<std::uint8_t>;
+
+// Anything above this is sound; what the output writes while idle is exactly zero.
+constexpr float kAudible = 1e-6f;
+// FluidSynth renders in blocks of this many frames; a note starts at the next block.
+constexpr long kBlock = 64;
+
+class RecordingListener : public mbs::InputListener {
+public:
+    std::atomic<bool> routed{true};
+
+    void Play(const mbs::MidiMessage& message) override {
+        std::lock_guard lock(mutex_);
+        auto bytes = message.Bytes();
+        played_.emplace_back(bytes.begin(), bytes.end());
+        changed_.notify_all();
+    }
+
+    void Deliver(mbs::Delivery delivery) override {
+        int policy = 0;
+        sched_param param{};
+        pthread_getschedparam(pthread_self(), &policy, &param);
+        std::lock_guard lock(mutex_);
+        if (policy == SCHED_FIFO || policy == SCHED_RR) deliveredOnRealTimeThread_ = true;
+        deliveries_.push_back(std::move(delivery));
+        changed_.notify_all();
+    }
+
+    bool Routed() const override { return routed.load(); }
+
+    bool WaitDeliveries(std::size_t count, std::chrono::milliseconds timeout = 3s) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return deliveries_.size() >= count; });
+    }
+    bool WaitPlayed(std::size_t count, std::chrono::milliseconds timeout = 3s) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return played_.size() >= count; });
+    }
+    std::vector<mbs::Delivery> Deliveries() {
+        std::lock_guard lock(mutex_);
+        return deliveries_;
+    }
+    // Every packet of every delivery, in order.
+    std::vector<Bytes> Packets() {
+        std::lock_guard lock(mutex_);
+        std::vector<Bytes> all;
+        for (const auto& d : deliveries_) all.insert(all.end(), d.packets.begin(), d.packets.end());
+        return all;
+    }
+    std::vector<Bytes> Played() {
+        std::lock_guard lock(mutex_);
+        return played_;
+    }
+    bool DeliveredOnRealTimeThread() {
+        std::lock_guard lock(mutex_);
+        return deliveredOnRealTimeThread_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<mbs::Delivery> deliveries_;
+    std::vector<Bytes> played_;
+    bool deliveredOnRealTimeThread_ = false;
+};
+
+class JackBackends : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (input_) input_->Close();
+        input_.reset();
+        engine_.reset();
+        keyboards_.clear();
+        recorder_.reset();
+        server_.reset();
+    }
+
+    void StartServer(unsigned period, unsigned rate = 48000) {
+        server_ = std::make_unique<jackrig::Server>(period, rate);
+        ASSERT_TRUE(server_->Ready()) << "jackd (package jackd2) did not start:\n"
+                                      << server_->Log();
+    }
+
+    void StartEngine() {
+        std::string why;
+        engine_ = mbs::SynthEngine::Create("jack", why);
+        ASSERT_TRUE(engine_) << why;
+        output_ = dynamic_cast<mbs::JackOutput*>(&engine_->Output());
+        ASSERT_NE(output_, nullptr);
+    }
+
+    void StartInput() {
+        input_ = mbs::CreateJackInput();
+        ASSERT_EQ(input_->Open("Velunor"), 0);
+        int32_t error = 0;
+        ASSERT_NE(input_->CreatePort("VelunorPort", &listener_, error), 0) << error;
+    }
+
+    void StartRecorder() {
+        recorder_ = std::make_unique<jackrig::Recorder>("recorder", 12.0, server_->Rate());
+        ASSERT_TRUE(recorder_->ConnectFrom("Velunor:out_1", "Velunor:out_2"));
+        ASSERT_TRUE(recorder_->WaitStarted(5s));
+    }
+
+    Keyboard& AddKeyboard(const std::string& client, const std::string& port = "midi_out") {
+        keyboards_.push_back(std::make_unique<Keyboard>(client, port));
+        EXPECT_NE(keyboards_.back()->Client(), nullptr);
+        return *keyboards_.back();
+    }
+
+    // Connects a keyboard to the input port the way the program does: by its source.
+    void ConnectKeyboard(Keyboard& keyboard) {
+        for (const auto& s : input_->Sources()) {
+            jack_port_t* port = jack_port_by_name(keyboard.Client(), keyboard.PortName().c_str());
+            if (port && s.id == jack_port_uuid(port)) {
+                ASSERT_TRUE(input_->Connect(s.id));
+                ASSERT_TRUE(jackrig::WaitUntil(
+                    [&] {
+                        return jackrig::Connected(keyboard.Client(), keyboard.PortName(),
+                                                  "Velunor:VelunorPort");
+                    },
+                    2s));
+                return;
+            }
+        }
+        FAIL() << keyboard.PortName() << " is not among the sources";
+    }
+
+    // A frame a quarter of a second ahead: time enough to queue events before it.
+    jack_nframes_t Soon(const Keyboard& keyboard) const {
+        return keyboard.Now() + server_->Rate() / 4;
+    }
+
+    // Sends a group and returns the JACK frame of the cycle it went out in.
+    jack_nframes_t Send(Keyboard& keyboard, std::vector<Keyboard::Event> events) {
+        const std::size_t group = keyboard.SendInCycle(Soon(keyboard), std::move(events));
+        EXPECT_TRUE(keyboard.WaitSent(group, 5s));
+        return keyboard.SentCycle(group).value_or(0);
+    }
+
+    // Both channels of the recording from `from` on, as one sum of magnitudes.
+    long FirstSound(long from, long to) const {
+        const long l = jackrig::FirstAbove(recorder_->Channel(0), from, to, kAudible);
+        const long r = jackrig::FirstAbove(recorder_->Channel(1), from, to, kAudible);
+        if (l < 0) return r;
+        if (r < 0) return l;
+        return std::min(l, r);
+    }
+
+    float PeakBoth(long from, long to) const {
+        return std::max(jackrig::Peak(recorder_->Channel(0), from, to),
+                        jackrig::Peak(recorder_->Channel(1), from, to));
+    }
+
+    double FrequencyAt(long from) const {
+        auto x = recorder_->Channel(0);
+        const long length = 8192;
+        if (from < 0 || from + length > static_cast<long>(x.size())) return 0;
+        return jackrig::EstimateFrequency(x.subspan(static_cast<std::size_t>(from), length),
+                                          server_->Rate());
+    }
+
+    std::unique_ptr<jackrig::Server> server_;
+    std::unique_ptr<mbs::SynthEngine> engine_;
+    mbs::JackOutput* output_ = nullptr;
+    RecordingListener listener_;
+    std::unique_ptr<mbs::MidiInput> input_;
+    std::vector<std::unique_ptr<Keyboard>> keyboards_;
+    std::unique_ptr<jackrig::Recorder> recorder_;
+};
+
+TEST_F(JackBackends, WithoutAServerTheyStepAsideAndStartNone) {
+    const std::string name = jackrig::UniqueServerName();
+    setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+    std::string why;
+    EXPECT_FALSE(mbs::FindAudioBackend("jack")->available(why));
+    EXPECT_NE(why.find("no JACK server"), std::string::npos) << why;
+    why.clear();
+    EXPECT_FALSE(mbs::FindMidiInputBackend("jack")->available(why));
+    EXPECT_FALSE(why.empty());
+    why.clear();
+    EXPECT_EQ(mbs::SynthEngine::Create("jack", why), nullptr);
+    EXPECT_NE(why.find("no JACK server"), std::string::npos) << why;
+    EXPECT_NE(mbs::CreateJackInput()->Open("Velunor"), 0);
+    // None of that started a server.
+    EXPECT_EQ(jackrig::OpenClient("checker"), nullptr);
+
+    StartServer(256);
+    EXPECT_TRUE(mbs::FindAudioBackend("jack")->available(why)) << why;
+    EXPECT_TRUE(mbs::FindMidiInputBackend("jack")->available(why)) << why;
+}
+
+TEST_F(JackBackends, OutputRunsAtTheServersRateIntoThePlaybackPorts) {
+    StartServer(256, 44100);
+    StartEngine();
+    double rate = 0;
+    fluid_settings_getnum(fluid_synth_get_settings(engine_->Synth()), "synth.sample-rate", &rate);
+    EXPECT_EQ(rate, 44100.0);
+    auto checker = jackrig::OpenClient("checker");
+    EXPECT_TRUE(jackrig::Connected(checker.get(), "Velunor:out_1", "system:playback_1"));
+    EXPECT_TRUE(jackrig::Connected(checker.get(), "Velunor:out_2", "system:playback_2"));
+
+    // At that rate A4 still sounds at 440 Hz: the synthesizer renders at JACK's rate.
+    StartInput();
+    StartRecorder();
+    Keyboard& keys = AddKeyboard("Test Keys");
+    ConnectKeyboard(keys);
+    const jack_nframes_t cycle = Send(keys, {{10, {0x90, 69, 100}}});
+    const long event = recorder_->IndexOf(cycle + 10);
+    ASSERT_TRUE(recorder_->WaitRecordedUntil(cycle + 44100, 10s));
+    const long onset = FirstSound(event, event + 4410);
+    ASSERT_GE(onset, 0);
+    EXPECT_NEAR(FrequencyAt(onset + 4410), 440.0, 440.0 * 0.02);
+}
+
+// A note sounds from its own frame on, whatever the period: never before, and within one
+// synthesizer block after. Nothing is rendered before the first note.
+class NoteOnset : public JackBackends, public ::testing::WithParamInterface<unsigned> {};
+
+TEST_P(NoteOnset, ANoteStartsWithinOneBlockOfItsFrame) {
+    const unsigned period = GetParam();
+    StartServer(period);
+    StartEngine();
+    StartInput();
+    StartRecorder();
+    Keyboard& keys = AddKeyboard("Test Keys");
+    ConnectKeyboard(keys);
+
+    ASSERT_TRUE(jackrig::WaitUntil([&] { return output_->FramesHandled() > 8 * period; }, 5s));
+    EXPECT_EQ(output_->FramesRendered(), 0u) << "rendered while no voice was active";
+
+    const jack_nframes_t offset = period * 5 / 8 + 3;
+    const jack_nframes_t cycle = Send(keys, {{offset, {0x90, 69, 100}}});
+    const long event = recorder_->IndexOf(cycle + offset);
+    ASSERT_TRUE(recorder_->WaitRecordedUntil(cycle + offset + server_->Rate() / 2, 10s));
+
+    EXPECT_EQ(PeakBoth(0, event), 0.0f) << "sound before the note's frame";
+    const long onset = FirstSound(event, event + server_->Rate() / 2);
+    ASSERT_GE(onset, 0) << "no sound after the note-on";
+    EXPECT_GE(onset - event, 0);
+    EXPECT_LT(onset - event, kBlock);
+    std::printf("period %u: note-on at offset %u, sound %ld frames after its frame\n", period,
+                offset, onset - event);
+    EXPECT_NEAR(FrequencyAt(onset + 4800), 440.0, 440.0 * 0.02);
+
+    // After the note is released the synthesizer renders its tail, then stops rendering.
+    Send(keys, {{0, {0x80, 69, 0}}});
+    uint64_t rendered = 0;
+    ASSERT_TRUE(jackrig::WaitUntil(
+        [&] {
+            const uint64_t before = output_->FramesRendered();
+            const uint64_t handled = output_->FramesHandled();
+            if (!jackrig::WaitUntil([&] { return output_->FramesHandled() > handled + 4 * period; },
+                                    2s))
+                return false;
+            rendered = output_->FramesRendered();
+            return rendered == before;
+        },
+        10s, 10ms));
+    const jack_nframes_t now = keys.Now();
+    ASSERT_TRUE(recorder_->WaitRecordedUntil(now, 5s));
+    auto left = recorder_->Channel(0);
+    long last = static_cast<long>(left.size()) - 1;
+    while (last > onset && std::fabs(left[static_cast<std::size_t>(last)]) <= kAudible) --last;
+    EXPECT_LT(PeakBoth(last - 2400, last + 1), 1e-4f) << "the sound was cut off, not faded out";
+}
+
+INSTANTIATE_TEST_SUITE_P(Periods, NoteOnset, ::testing::Values(64u, 256u, 1024u),
+                         [](const auto& info) { return "Period" + std::to_string(info.param); });
+
+TEST_F(JackBackends, TwoNotesOfOneLongCycleStartAtTheirOwnFrames) {
+    StartServer(1024);
+    StartEngine();
+    StartInput();
+    StartRecorder();
+    Keyboard& keys = AddKeyboard("Test Keys");
+    ConnectKeyboard(keys);
+
+    // A soft low note, then a loud high one: the second shows as a jump in the signal's
+    // slope, which the first barely has.
+    const jack_nframes_t cycle =
+        Send(keys, {{100, {0x90, 45, 30}}, {900, {0x90, 93, 127}}});
+    const long first = recorder_->IndexOf(cycle + 100);
+    const long second = recorder_->IndexOf(cycle + 900);
+    ASSERT_TRUE(recorder_->WaitRecordedUntil(cycle + 48000, 10s));
+
+    EXPECT_EQ(PeakBoth(0, first), 0.0f);
+    const long onsetFirst = FirstSound(first, second);
+    ASSERT_GE(onsetFirst, 0);
+    auto x = recorder_->Channel(0);
+    const auto slope = [&](long i) {
+        return std::fabs(x[static_cast<std::size_t>(i)] - x[static_cast<std::size_t>(i - 1)]);
+    };
+    float before = 0;
+    for (long i = onsetFirst + 1; i < second; ++i) before = std::max(before, slope(i));
+    long onsetSecond = -1;
+    for (long i = second - 1024; i < second + 1024 && onsetSecond < 0; ++i)
+        if (slope(i) > 4 * before) onsetSecond = i;
+    ASSERT_GE(onsetSecond, 0);
+    std::printf("offsets 100 and 900: sound %ld and %ld frames after their frames, %ld apart\n",
+                onsetFirst - first, onsetSecond - second, onsetSecond - onsetFirst);
+    EXPECT_GE(onsetFirst - first, 0);
+    EXPECT_LT(onsetFirst - first, kBlock);
+    EXPECT_GE(onsetSecond - second, 0);
+    EXPECT_LT(onsetSecond - second, kBlock + 16);
+    EXPECT_NEAR(onsetSecond - onsetFirst, 800, kBlock + 16);
+}
+
+TEST_F(JackBackends, MessagesFromOtherThreadsPlayOnePeriodAfterTheyArrive) {
+    const unsigned period = 256;
+    StartServer(period);
+    StartEngine();
+    StartRecorder();
+    Keyboard& clock = AddKeyboard("clock");
+
+    // As the ALSA input thread would: a note, and another about 300 frames later.
+    const jack_nframes_t first = clock.Now();
+    mbs::MidiMessage message{};
+    message.kind = mbs::MidiMessageKind::Short;
+    message.length = 3;
+    message.bytes[0] = 0x90;
+    message.bytes[1] = 45;
+    message.bytes[2] = 40;
+    output_->PostMessage(message);
+    ASSERT_TRUE(jackrig::WaitUntil(
+        [&] { return static_cast<int32_t>(clock.Now() - first) >= 300; }, 2s, 0ms));
+    const jack_nframes_t second = clock.Now();
+    message.bytes[1] = 93;
+    message.bytes[2] = 127;
+    output_->PostMessage(message);
+
+    ASSERT_TRUE(recorder_->WaitRecordedUntil(second + 48000, 10s));
+    const long onsetFirst = FirstSound(recorder_->IndexOf(first), recorder_->IndexOf(first) + 4800);
+    ASSERT_GE(onsetFirst, 0);
+    const long late = onsetFirst - recorder_->IndexOf(first);
+    std::printf("posted note sounds %ld frames after it was posted (period %u)\n", late, period);
+    // One period, give or take the estimate of the frame clock outside the audio thread.
+    EXPECT_GE(late, static_cast<long>(period) - 32);
+    EXPECT_LT(late, static_cast<long>(period) + kBlock + 32);
+}
+
+TEST_F(JackBackends, InstrumentChangesReachTheCallbackAndAreReadableFromAnyThread) {
+    StartServer(256);
+    StartEngine();
+    StartInput();
+    Keyboard& keys = AddKeyboard("Test Keys");
+    ConnectKeyboard(keys);
+    EXPECT_EQ(output_->InstrumentIDOnChannel(0), 1);
+    EXPECT_EQ(output_->InstrumentIDOnChannel(9), 128 * 128 + 1);
+
+    mbs::SynthEvent select;
+    select.kind = mbs::SynthEvent::Kind::ProgramSelect;
+    select.channel = 0;
+    select.a = 0;
+    select.b = 15;
+    engine_->Post(select);
+    EXPECT_TRUE(jackrig::WaitUntil([&] { return output_->InstrumentIDOnChannel(0) == 16; }, 2s));
+
+    Send(keys, {{0, {0xC1, 40}}});
+    EXPECT_TRUE(jackrig::WaitUntil([&] { return output_->InstrumentIDOnChannel(1) == 41; }, 2s));
+    Send(keys, {{0, {0xFF}}});
+    EXPECT_TRUE(jackrig::WaitUntil(
+        [&] {
+            return output_->InstrumentIDOnChannel(0) == 1 && output_->InstrumentIDOnChannel(1) == 1;
+        },
+        2s));
+}
+
+TEST_F(JackBackends, AnUnroutedPortDeliversButDoesNotPlay) {
+    StartServer(256);
+    StartEngine();
+    StartInput();
+    StartRecorder();
+    Keyboard& keys = AddKeyboard("Test Keys");
+    ConnectKeyboard(keys);
+    listener_.routed = false;
+
+    const jack_nframes_t quiet = Send(keys, {{0, {0x90, 69, 100}}});
+    ASSERT_TRUE(listener_.WaitDeliveries(1));
+    ASSERT_TRUE(recorder_->WaitRecordedUntil(quiet + 24000, 5s));
+    EXPECT_EQ(PeakBoth(0, recorder_->IndexOf(quiet + 24000)), 0.0f);
+    EXPECT_EQ(output_->FramesRendered(), 0u);
+    EXPECT_TRUE(listener_.Played().empty());
+
+    listener_.routed = true;
+    const jack_nframes_t cycle = Send(keys, {{0, {0x90, 72, 100}}});
+    ASSERT_TRUE(recorder_->WaitRecordedUntil(cycle + 4800, 5s));
+    EXPECT_GE(FirstSound(recorder_->IndexOf(cycle), recorder_->IndexOf(cycle + 4800)), 0);
+    EXPECT_TRUE(listener_.Played().empty()) << "played twice: by the callback and through Play";
+}
+
+TEST_F(JackBackends, MalformedMidiIsDroppedAndTheNextNoteStillSounds) {
+    StartServer(256);
+    StartEngine();
+    StartInput();
+    StartRecorder();
+    Keyboard& keys = AddKeyboard("Test Keys");
+    ConnectKeyboard(keys);
+
+    Bytes longSysEx{0xF0, 0x7E, 0x7F};
+    longSysEx.resize(2000, 0x09);
+    longSysEx.push_back(0xF7);
+    const std::vector<Bytes> malformed = {
+        {0x3C, 0x64, 0x3E},        // data bytes with no status before them
+        {0x90, 0x3C},              // a truncated note-on ...
+        {0xF4},                    // ... cut off by an undefined status, which cancels it
+        {0xF5, 0x40, 0x40},        // undefined, its data bytes stray
+        {0xF9, 0xFD},              // undefined real-time bytes
+        {0xC0},                    // a program change without its program ...
+        {0xF0, 0x7E, 0x7F, 0x09},  // ... ended by a SysEx that never ends ...
+        {0xF1},                    // ... ended by a truncated quarter frame
+        longSysEx,                 // longer than any SysEx the synthesizer takes
+        {0xB0, 0x07},              // a truncated controller
+        {0xF6},                    // tune request: valid, ends the controller, makes no sound
+        {},                        // an empty event
+    };
+    std::vector<Keyboard::Event> events;
+    for (const auto& bytes : malformed) events.push_back({0, bytes});
+    const jack_nframes_t junk = Send(keys, std::move(events));
+    ASSERT_TRUE(listener_.WaitDeliveries(1));
+
+    const jack_nframes_t cycle = Send(keys, {{37, {0x90, 69, 100}}});
+    const long event = recorder_->IndexOf(cycle + 37);
+    ASSERT_TRUE(recorder_->WaitRecordedUntil(cycle + 37 + 24000, 10s));
+    EXPECT_EQ(PeakBoth(recorder_->IndexOf(junk), event), 0.0f) << "malformed MIDI made sound";
+    const long onset = FirstSound(event, event + 24000);
+    ASSERT_GE(onset, 0) << "the note after the malformed MIDI did not sound";
+    EXPECT_LT(onset - event, kBlock);
+    EXPECT_NEAR(FrequencyAt(onset + 4800), 440.0, 440.0 * 0.02);
+    EXPECT_EQ(engine_->Output().Name(), std::string("jack"));
+
+    // The port's Read event sees every event as it was sent (JACK drops empty events).
+    ASSERT_TRUE(listener_.WaitDeliveries(2));
+    std::vector<Bytes> expected(malformed.begin(), malformed.end() - 1);
+    expected.push_back({0x90, 69, 100});
+    EXPECT_EQ(listener_.Packets(), expected);
+}
+
+TEST_F(JackBackends, SourcesAreOtherProgramsMidiOutputsByTheirNames) {
+    StartServer(256);
+    StartInput();
+    Keyboard& named = AddKeyboard("Test Keys");
+    named.SetPrettyName("Keystation 49");
+    Keyboard& plain = AddKeyboard("Virtual Piano", "out");
+    Keyboard& through = AddKeyboard("Midi Through", "Midi Through Port-0");
+    auto checker = jackrig::OpenClient("checker");
+    jack_port_t* audio = jack_port_register(checker.get(), "audio_out", JACK_DEFAULT_AUDIO_TYPE,
+                                            JackPortIsOutput, 0);
+    ASSERT_NE(audio, nullptr);
+    (void)through;
+
+    const auto uuidOf = [](Keyboard& k) {
+        return jack_port_uuid(jack_port_by_name(k.Client(), k.PortName().c_str()));
+    };
+    std::vector<std::pair<uint64_t, std::string>> sources;
+    for (const auto& s : input_->Sources()) sources.emplace_back(s.id, s.name);
+    const std::vector<std::pair<uint64_t, std::string>> expected = {
+        {uuidOf(named), "Keystation 49"}, {uuidOf(plain), "Virtual Piano:out"}};
+    EXPECT_EQ(sources, expected);
+
+    EXPECT_TRUE(input_->Connect(uuidOf(named)));
+    EXPECT_TRUE(jackrig::Connected(checker.get(), named.PortName(), "Velunor:VelunorPort"));
+    EXPECT_TRUE(input_->Connect(uuidOf(named))) << "connecting twice is no failure";
+    EXPECT_FALSE(input_->Connect(0x12345678)) << "a source that is not there";
+
+    // With one source connected, deliveries name it; with two, the "several" source.
+    Send(named, {{0, {0x90, 60, 1}}});
+    ASSERT_TRUE(listener_.WaitDeliveries(1));
+    EXPECT_EQ(listener_.Deliveries()[0].sourceId, uuidOf(named));
+    EXPECT_EQ(listener_.Deliveries()[0].sourceName, "Keystation 49");
+
+    EXPECT_TRUE(input_->Connect(uuidOf(plain)));
+    Send(plain, {{0, {0x90, 62, 1}}});
+    ASSERT_TRUE(listener_.WaitDeliveries(2));
+    EXPECT_EQ(listener_.Deliveries()[1].sourceId, mbs::kJackSeveralSources);
+    EXPECT_FALSE(listener_.DeliveredOnRealTimeThread());
+}
+
+TEST_F(JackBackends, WithAnotherAudioOutputTheInputHandsMessagesToPlay) {
+    StartServer(256);
+    StartInput();
+    Keyboard& keys = AddKeyboard("Test Keys");
+    ConnectKeyboard(keys);
+
+    // Running status, a timing clock inside a message, and a GM reset across two events.
+    Send(keys, {{5, {0x90, 60, 100, 62}}, {6, {0xF8, 100, 0xF0, 0x7E, 0x7F}}, {7, {0x09, 0x01, 0xF7}}});
+    ASSERT_TRUE(listener_.WaitPlayed(4));
+    ASSERT_TRUE(listener_.WaitDeliveries(1));
+    const std::vector<Bytes> played = {
+        {0x90, 60, 100}, {0xF8}, {0x90, 62, 100}, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}};
+    EXPECT_EQ(listener_.Played(), played);
+    const std::vector<Bytes> packets = {
+        {0x90, 60, 100, 62}, {0xF8, 100, 0xF0, 0x7E, 0x7F}, {0x09, 0x01, 0xF7}};
+    EXPECT_EQ(listener_.Packets(), packets);
+    EXPECT_EQ(listener_.Deliveries().size(), 1u) << "one cycle's events are one delivery";
+    EXPECT_FALSE(listener_.DeliveredOnRealTimeThread());
+}
+
+}  // namespace
