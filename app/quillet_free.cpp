@@ -1,5 +1,6 @@
 #include "app/quillet_free.h"
 
+#include "app/menu_bar1.h"
 #include "platform/midi/component.h"
 #include "ui/main/window1.h"
 
@@ -12,11 +13,21 @@ fw::Ref<fw::FileType>& TextFileType() {
     return pText;
 }
 
+std::optional<UpdateSite>& UpdateSiteOverride() {
+    static std::optional<UpdateSite> site;
+    return site;
+}
+
 }  // namespace
 
 void QuilletFree::Event_Open() { mbs::DebugMessageEnableMBS(false); }
 
 void QuilletFree::Event_Activate() { shared::Window1()->SetVisible(true); }
+
+void QuilletFree::CheckForUpdates(const std::string& name) {
+    UpdateSite site = UpdateSiteOverride().value_or(UpdateSite());
+    fw::MsgBox(UpdateCheckMessage(name, ShortVersion(), site));
+}
 
 fw::Ref<QuilletFree> App() { return fw::Application::Instance().Cast<QuilletFree>(); }
 
@@ -31,6 +42,7 @@ void Main(fw::Runtime& runtime) {
     TextFileType() = pText;
 
     auto app = fw::New<QuilletFree>();
+    app->MenuBar = shared::MenuBar1();
     fw::Application::Register(app);
 
     shared::Window1();
@@ -44,7 +56,16 @@ int Run(int argc, char** argv) {
     Main(runtime);
     shared::ReleaseTst();
     TextFileType() = nullptr;
+    shared::ReleaseMenuBar1();
     return runtime.ExitStatus();
 }
+
+namespace testing {
+
+void SetUpdateSite(std::optional<UpdateSite> site) {
+    UpdateSiteOverride() = std::move(site);
+}
+
+}  // namespace testing
 
 }  // namespace quillet

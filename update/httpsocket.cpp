@@ -173,8 +173,7 @@ std::string HTTPSocket::Post(const std::string& url, int32_t timeout) {
     return BlockingRequest(url, "POST", timeout);
 }
 
-bool HTTPSocket::Get(const std::string& url, const fw::Ref<fw::FolderItem>& file,
-                     int32_t timeout) {
+bool HTTPSocket::Get(const std::string& url, const fw::Ref<fw::FolderItem>& file, int32_t timeout) {
     return BlockingDownload(url, "GET", file, timeout);
 }
 
@@ -294,7 +293,9 @@ void HTTPSocket::Event_Connected() {
     SendRequest();
 }
 
-void HTTPSocket::Event_DataAvailable() { HandleReply(); }
+void HTTPSocket::Event_DataAvailable() {
+    HandleReply();
+}
 
 void HTTPSocket::HandleReply() {
     if (threadProtection) return;
@@ -307,7 +308,8 @@ void HTTPSocket::HandleReply() {
     if (!_pageHeaders) {
         const std::string& unread = Lookahead();
         if (headerScanned_ > unread.size()) headerScanned_ = 0;
-        // A blank line ends at most 3 bytes before what was scanned ends; look there again.
+        // A blank line not found yet starts at most 3 bytes before the end of what was
+        // scanned, so the scan resumes there.
         std::optional<BlankLine> blank =
             FindBlankLine(unread, headerScanned_ > 3 ? headerScanned_ - 3 : 0);
         const size_t limit = MaxHeaderBytes > 0 ? static_cast<size_t>(MaxHeaderBytes)
@@ -442,7 +444,8 @@ void HTTPSocket::WaitForPage() {
             int32_t ms = static_cast<int32_t>(std::max<int64_t>(left.count(), 0));
             wait = wait < 0 ? ms : std::min(wait, ms);
         }
-        if (Yield) wait = wait < 0 ? kYieldSliceMilliseconds : std::min(wait, kYieldSliceMilliseconds);
+        if (Yield)
+            wait = wait < 0 ? kYieldSliceMilliseconds : std::min(wait, kYieldSliceMilliseconds);
         WaitForActivity(wait);
     }
 }

@@ -20,14 +20,14 @@
 // then comes through the events, which are raised while the socket is polled (Poll, or
 // fw::PollAllSockets from an event loop).
 class HTTPSocket : public fw::TCPSocket, public SOAPSocket {
-public:
+  public:
     // Error codes of the client besides the socket's own (see fw::TCPSocket), which tell why a
     // connection was not made or was reset.
-    static constexpr int32_t kErrorTimedOut = -1;           // no progress within timeoutSeconds
-    static constexpr int32_t kErrorDownloadFile = 1;        // the download file cannot be written
-    static constexpr int32_t kErrorOverallTimeOut = -2;     // OverallTimeoutMilliseconds ran out
-    static constexpr int32_t kErrorHeaderTooLarge = -3;     // header block over MaxHeaderBytes
-    static constexpr int32_t kErrorBodyTooLarge = -4;       // body in memory over MaxBodyBytes
+    static constexpr int32_t kErrorTimedOut = -1;        // no progress within timeoutSeconds
+    static constexpr int32_t kErrorDownloadFile = 1;     // the download file cannot be written
+    static constexpr int32_t kErrorOverallTimeOut = -2;  // OverallTimeoutMilliseconds ran out
+    static constexpr int32_t kErrorHeaderTooLarge = -3;  // header block over MaxHeaderBytes
+    static constexpr int32_t kErrorBodyTooLarge = -4;    // body in memory over MaxBodyBytes
 
     HTTPSocket();
 
@@ -80,7 +80,7 @@ public:
     int32_t MaxBodyBytes = 16 * 1024 * 1024;
     int32_t OverallTimeoutMilliseconds = 0;
 
-protected:
+  protected:
     // The client's events, for a subclass to handle. All but AuthenticationRequired are raised
     // only when synchronous is false.
     virtual void PageReceived(const std::string& /*url*/, int32_t /*httpStatus*/,
@@ -122,7 +122,7 @@ protected:
     int32_t _httpStatusCode = 0;
     std::string _authenticationKey;
 
-private:
+  private:
     void Event_Connected() final;
     void Event_DataAvailable() final;
     void Event_Error() final;

@@ -4,7 +4,9 @@
 
 namespace {
 
-std::string_view BeforeColon(std::string_view key) { return key.substr(0, key.find(':')); }
+std::string_view BeforeColon(std::string_view key) {
+    return key.substr(0, key.find(':'));
+}
 
 }  // namespace
 
@@ -46,7 +48,7 @@ void InternetHeaders::AppendHeader(std::string_view name, std::string_view value
     std::string base(BeforeColon(name));
     std::string lower = fw::ToLowerAscii(base);
     auto hint = firstFreeHint_.find(lower);
-    int32_t n = 1; (void)hint;
+    int32_t n = hint == firstFreeHint_.end() ? 1 : hint->second;
     while (Headers.HasKey(KeyFor(base, n))) ++n;
     Headers.SetValue(KeyFor(base, n), std::string(value));
     firstFreeHint_[lower] = n + 1;

@@ -10,8 +10,8 @@ std::string UpdateCheckMessage(const std::string& name, const std::string& short
     socket->MaxBodyBytes = site.maxBodyBytes;
     socket->OverallTimeoutMilliseconds = site.overallTimeoutMilliseconds;
 
-    std::string published = fw::Trim(socket->Get(site.baseURL + name + "Version.txt",
-                                                 site.timeoutSeconds));
+    std::string published =
+        fw::Trim(socket->Get(site.baseURL + name + "Version.txt", site.timeoutSeconds));
     int32_t status = socket->HTTPStatusCode();
     // The body counts when the reply ended, or when the server went quiet after sending it.
     // A reset, a reply over a bound or one that hit the overall limit leaves a body that may

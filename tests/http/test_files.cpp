@@ -1,32 +1,12 @@
 // FolderItem and BinaryStream on a real temporary folder.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <string>
 
 #include "core/binarystream.h"
 #include "core/folderitem.h"
-
-namespace {
-
-// A fresh folder under the system's temporary folder, removed with what is in it.
-class TempFolder {
-public:
-    TempFolder() {
-        char name[] = "/tmp/quillet-files-XXXXXX";
-        path_ = ::mkdtemp(name) ? name : "";
-    }
-    ~TempFolder() {
-        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-    }
-    std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-}  // namespace
+#include "temp_folder.h"
 
 TEST(Files, FolderItemTellsFilesFromFoldersAndCreatesAndDeletesThem) {
     TempFolder temp;

@@ -2,7 +2,6 @@
 // failures, downloads and events.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <fstream>
 #include <sstream>
@@ -15,6 +14,7 @@
 #include "http_test_support.h"
 #include "httpsocket.h"
 #include "poll_until.h"
+#include "temp_folder.h"
 #include "test_server.h"
 
 namespace {
@@ -24,21 +24,6 @@ const std::string kOk = "HTTP/1.0 200 OK\r\nContent-type: text/plain\r\n\r\nok";
 std::string RequestText(const std::string& line, const std::string& host) {
     return line + "\r\nAccept: */*\r\nAccept-Language: en\r\nHost: " + host + "\r\n\r\n";
 }
-
-class TempFolder {
-public:
-    TempFolder() {
-        char name[] = "/tmp/quillet-http-XXXXXX";
-        path_ = ::mkdtemp(name) ? name : "";
-    }
-    ~TempFolder() {
-        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-    }
-    std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 std::string FileContents(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -94,8 +79,8 @@ TEST(HttpRequest, RequestHeadersCanBeSetDeletedAndCleared) {
 
     ASSERT_EQ(server.Requests().size(), 2u);
     EXPECT_EQ(server.Requests()[0],
-              "GET /a HTTP/1.0\r\nAccept: text/plain\r\nX-Trace: 1\r\nHost: " +
-                  server.HostPort() + "\r\n\r\n");
+              "GET /a HTTP/1.0\r\nAccept: text/plain\r\nX-Trace: 1\r\nHost: " + server.HostPort() +
+                  "\r\n\r\n");
     EXPECT_EQ(server.Requests()[1], "GET /b HTTP/1.0\r\nHost: " + server.HostPort() + "\r\n\r\n");
 }
 
@@ -201,8 +186,8 @@ TEST(HttpReply, EveryLineEndStyleParsesAlike) {
 }
 
 TEST(HttpReply, FoldedHeaderLinesContinueThePreviousHeader) {
-    TestServer server(Serve(
-        "HTTP/1.0 200 OK\r\nX-Folded: one\r\n two\r\n\tthree\r\nX-Next: n\r\n\r\nbody"));
+    TestServer server(
+        Serve("HTTP/1.0 200 OK\r\nX-Folded: one\r\n two\r\n\tthree\r\nX-Next: n\r\n\r\nbody"));
     HTTPSocket client;
     EXPECT_EQ(client.Get(server.URL(), 5), "body");
     auto headers = client.PageHeaders();
@@ -213,8 +198,9 @@ TEST(HttpReply, FoldedHeaderLinesContinueThePreviousHeader) {
 }
 
 TEST(HttpReply, RepeatedHeadersAreAllKeptAndCanBeDeletedWithRenumbering) {
-    TestServer server(Serve("HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\nVia: proxy\r\n"
-                            "Set-Cookie: b=2\r\nset-cookie: c=3\r\n\r\n"));
+    TestServer server(
+        Serve("HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\nVia: proxy\r\n"
+              "Set-Cookie: b=2\r\nset-cookie: c=3\r\n\r\n"));
     HTTPSocket client;
     client.Get(server.URL(), 5);
     auto headers = client.PageHeaders();
@@ -224,8 +210,9 @@ TEST(HttpReply, RepeatedHeadersAreAllKeptAndCanBeDeletedWithRenumbering) {
     EXPECT_EQ(headers->Value("Set-Cookie", 2), "c=3");
     EXPECT_EQ(headers->NameCount("Set-Cookie"), 3);
     EXPECT_EQ(headers->CommaSeparatedValues("Set-Cookie"), "a=1, b=2, c=3");
-    EXPECT_EQ(headers->Source(), "HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\nVia: proxy\r\n"
-                                 "Set-Cookie: b=2\r\nset-cookie: c=3");
+    EXPECT_EQ(headers->Source(),
+              "HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\nVia: proxy\r\n"
+              "Set-Cookie: b=2\r\nset-cookie: c=3");
 
     headers->Delete("Set-Cookie", 1);
     EXPECT_EQ(headers->NameCount("Set-Cookie"), 2);
@@ -235,8 +222,9 @@ TEST(HttpReply, RepeatedHeadersAreAllKeptAndCanBeDeletedWithRenumbering) {
 }
 
 TEST(HttpReply, A404ReturnsItsBodyWithErrorZero) {
-    TestServer server(Serve("HTTP/1.0 404 Not Found\r\nContent-type: text/html\r\n\r\n"
-                            "<h1>Not here</h1>"));
+    TestServer server(
+        Serve("HTTP/1.0 404 Not Found\r\nContent-type: text/html\r\n\r\n"
+              "<h1>Not here</h1>"));
     HTTPSocket client;
     EXPECT_EQ(client.Get(server.URL("/missing"), 5), "<h1>Not here</h1>");
     EXPECT_EQ(client.HTTPStatusCode(), 404);
@@ -307,13 +295,13 @@ namespace {
 // Receives the rest of the reply and the server's close while its reply handling is still
 // running, from inside HeadersReceived.
 class ReenteringClient : public RecordingClient {
-public:
+  public:
     using HTTPSocket::WaitForPage;
     Latch inHeaders;
     Latch serverClosed;
     bool nestedDone = false;
 
-protected:
+  protected:
     void HeadersReceived(const fw::Ref<InternetHeaders>& h, int32_t status) override {
         RecordingClient::HeadersReceived(h, status);
         inHeaders.Set();

@@ -82,10 +82,9 @@ TEST(InternetHeaders, SetHeaderReplacesAllValuesOrOneNumberedValue) {
 TEST(InternetHeaders, ParsingJoinsFoldedLinesAndSkipsLinesWithoutAColon) {
     for (const std::string eol : {"\r\n", "\n", "\r"}) {
         SCOPED_TRACE(eol == "\r\n" ? "CR LF" : eol == "\n" ? "LF" : "CR");
-        const std::string block = "HTTP/1.0 200 OK" + eol + "X-Long: first" + eol +
-                                  " second" + eol + "\tthird" + eol + "Empty:" + eol +
-                                  "Spaced:   value  " + eol + "no colon here" + eol +
-                                  "Time: 12:30:00";
+        const std::string block = "HTTP/1.0 200 OK" + eol + "X-Long: first" + eol + " second" +
+                                  eol + "\tthird" + eol + "Empty:" + eol + "Spaced:   value  " +
+                                  eol + "no colon here" + eol + "Time: 12:30:00";
         InternetHeaders h;
         h.ParseHeaders(block);
         EXPECT_EQ(h.Count(), 4);

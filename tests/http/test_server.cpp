@@ -107,7 +107,9 @@ uint64_t ServerConnection::SendForever(std::string_view unit) {
     return sent;
 }
 
-void ServerConnection::Close() { fd_.Reset(); }
+void ServerConnection::Close() {
+    fd_.Reset();
+}
 
 void ServerConnection::Reset() {
     if (!fd_) return;
@@ -143,7 +145,9 @@ TestServer::~TestServer() {
     thread_.join();
 }
 
-std::string TestServer::HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string TestServer::HostPort() const {
+    return "127.0.0.1:" + std::to_string(port_);
+}
 
 void TestServer::Run() {
     for (int index = 0;; ++index) {

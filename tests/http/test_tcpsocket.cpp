@@ -14,12 +14,12 @@ namespace {
 
 // Records the socket's events in the order they come.
 class RecordingSocket : public fw::TCPSocket {
-public:
+  public:
     std::vector<std::string> events;
     std::string received;
     bool consume = true;
 
-protected:
+  protected:
     void Event_Connected() override { events.push_back("Connected"); }
     void Event_DataAvailable() override {
         if (events.empty() || events.back() != "DataAvailable") events.push_back("DataAvailable");
@@ -156,7 +156,8 @@ TEST(TcpSocket, HostNamesAreResolvedWithoutBlockingTheCaller) {
     unknown.Connect();
     EXPECT_LT(unknownCall.ElapsedMs(), 100);
     // The resolver's own time-outs bound this wait on a machine without a name server.
-    ASSERT_TRUE(PollUntil(unknown, [&] { return Ended(unknown); }, 20000));
+    ASSERT_TRUE(PollUntil(
+        unknown, [&] { return Ended(unknown); }, 20000));
     EXPECT_EQ(unknown.events, std::vector<std::string>{"Error 103"});
 }
 
@@ -172,7 +173,8 @@ TEST(TcpSocket, ALargeWriteIsSentAcrossPolls) {
     s.Connect();
     s.Write(head);
     s.Write(payload);
-    ASSERT_TRUE(PollUntil(s, [&] { return Ended(s); }, 10000));
+    ASSERT_TRUE(PollUntil(
+        s, [&] { return Ended(s); }, 10000));
     EXPECT_EQ(s.received, "all");
     EXPECT_EQ(s.BytesLeftToSend(), 0);
 }

@@ -4,7 +4,7 @@
 #include <jack/metadata.h>
 #include <jack/midiport.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +34,23 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     }
 }
 
+namespace {
+
+// The program's path as execvp would find it; resolved before fork, where the child may
+// only call async-signal-safe functions.
+std::string FindProgram(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return name;
+}
+
+}  // namespace
+
 Child::Child(std::vector<std::string> argv, std::vector<std::string> env, std::string logPath)
     : logPath_(std::move(logPath)) {
     std::vector<std::string> environment;
@@ -46,21 +63,28 @@ Child::Child(std::vector<std::string> argv, std::vector<std::string> env, std::s
         if (!replaced) environment.push_back(entry);
     }
     environment.insert(environment.end(), env.begin(), env.end());
+    const std::string program = FindProgram(argv[0]);
     std::vector<char*> args, envp;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
     for (auto& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0) pid_ = pid;
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // The child goes when the test does, even when the test is killed, so that no
+        // server is left running.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(127);
+        const int log = open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int none = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (log < 0 || none < 0 || dup2(none, 0) < 0 || dup2(log, 1) < 0 || dup2(log, 2) < 0)
+            _exit(127);
+        execve(program.c_str(), args.data(), envp.data());
+        _exit(127);
+    }
+    if (pid > 0) pid_ = pid;
 }
 
 Child::~Child() { Stop(); }
@@ -101,23 +125,35 @@ Server::Server(unsigned period, unsigned rate) : name_(UniqueServerName()), peri
     char dir[] = "/tmp/quillet-jack-XXXXXX";
     if (mkdtemp(dir)) dir_ = dir;
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
-    // -r after -d is the dummy driver's rate; the server itself runs with its defaults.
-    child_ = std::make_unique<Child>(
-        std::vector<std::string>{"jackd", "-n", name_, "-d", "dummy", "-r", std::to_string(rate),
-                                 "-p", std::to_string(period)},
-        std::vector<std::string>{"JACK_NO_AUDIO_RESERVATION=1"}, dir_ + "/jackd.log");
-    if (!child_->Started()) return;
-    ready_ = WaitUntil(
-        [this] {
-            if (!child_->Running()) return true;
-            jack_status_t status{};
-            jack_client_t* probe = jack_client_open("rig-probe", JackNoStartServer, &status);
-            if (!probe) return false;
-            jack_client_close(probe);
-            return true;
-        },
-        std::chrono::seconds(15), std::chrono::milliseconds(20));
-    ready_ = ready_ && child_->Running();
+    // Each attempt before the server is up makes libjack complain.
+    jack_set_error_function([](const char*) {});
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (!ready_ && Clock::now() < deadline) {
+        // Before -d: a small port limit (it sizes the shared memory) and a long time limit
+        // for clients' answers, as a loaded test machine is slow. After -d, -r and -p are
+        // the dummy driver's rate and period.
+        child_ = std::make_unique<Child>(
+            std::vector<std::string>{"jackd", "-n", name_, "-p", "64", "-t", "5000", "-d",
+                                     "dummy", "-r",
+                                     std::to_string(rate), "-p", std::to_string(period)},
+            std::vector<std::string>{"JACK_NO_AUDIO_RESERVATION=1"}, dir_ + "/jackd.log");
+        if (!child_->Started()) break;
+        ready_ = WaitUntil(
+            [this] {
+                if (!child_->Running()) return true;
+                jack_status_t status{};
+                jack_client_t* probe = jack_client_open("rig-probe", JackNoStartServer, &status);
+                if (!probe) return false;
+                jack_client_close(probe);
+                return true;
+            },
+            std::chrono::seconds(15), std::chrono::milliseconds(20));
+        ready_ = ready_ && child_->Running();
+        // JACK runs at most a few servers per machine; other tests' servers may hold all.
+        if (!ready_ && child_->Log().find("Too many servers") == std::string::npos) break;
+        if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    jack_set_error_function([](const char* message) { std::fprintf(stderr, "jack: %s\n", message); });
 }
 
 Server::~Server() {
@@ -127,8 +163,19 @@ Server::~Server() {
 }
 
 ClientPtr OpenClient(const std::string& name) {
-    jack_status_t status{};
-    return ClientPtr(jack_client_open(name.c_str(), JackNoStartServer, &status));
+    // A server busy with other clients can turn one away for a moment.
+    ClientPtr client;
+    WaitUntil(
+        [&] {
+            jack_status_t status{};
+            client.reset(jack_client_open(name.c_str(), JackNoStartServer, &status));
+            if (!client)
+                std::fprintf(stderr, "jackrig: could not open client %s (status 0x%x)\n",
+                             name.c_str(), static_cast<unsigned>(status));
+            return client != nullptr || (status & JackServerFailed) != 0;
+        },
+        std::chrono::seconds(10), std::chrono::milliseconds(100));
+    return client;
 }
 
 bool Connected(jack_client_t* client, const std::string& a, const std::string& b) {
@@ -150,12 +197,16 @@ Keyboard::Keyboard(const std::string& clientName, const std::string& portName)
 }
 
 Keyboard::~Keyboard() {
-    if (client_) jack_deactivate(client_.get());
+    if (!client_) return;
+    jack_deactivate(client_.get());
+    // JACK keeps metadata per user, not per server, and port identities repeat across
+    // servers: a name left behind would show on another server's port.
+    if (named_) jack_remove_property(client_.get(), jack_port_uuid(port_), JACK_METADATA_PRETTY_NAME);
 }
 
 void Keyboard::SetPrettyName(const std::string& name) {
-    jack_set_property(client_.get(), jack_port_uuid(port_), JACK_METADATA_PRETTY_NAME,
-                      name.c_str(), "text/plain");
+    named_ = jack_set_property(client_.get(), jack_port_uuid(port_), JACK_METADATA_PRETTY_NAME,
+                               name.c_str(), "text/plain") == 0;
 }
 
 std::size_t Keyboard::SendInCycle(jack_nframes_t notBefore, std::vector<Event> events) {
@@ -269,6 +320,25 @@ int Recorder::Process(jack_nframes_t nframes, void* arg) {
     }
     self->recorded_.store(at + nframes, std::memory_order_release);
     return 0;
+}
+
+std::vector<std::vector<std::uint8_t>> DryAndPanned(int channel, int side) {
+    const auto cc = static_cast<std::uint8_t>(0xB0 | (channel & 0x0F));
+    std::vector<std::vector<std::uint8_t>> out;
+    // NRPN 120/<generator>: an offset added to a SoundFont generator, data 8192 = none.
+    const auto generator = [&](std::uint8_t gen, int offset) {
+        const int data = 8192 + offset;
+        out.push_back({cc, 99, 120});
+        out.push_back({cc, 98, gen});
+        out.push_back({cc, 38, static_cast<std::uint8_t>(data & 0x7F)});
+        out.push_back({cc, 6, static_cast<std::uint8_t>(data >> 7)});
+    };
+    generator(15, -1000);  // chorus send
+    generator(16, -1000);  // reverb send
+    generator(17, side < 0 ? -1000 : 1000);  // pan, beyond either end
+    out.push_back({cc, 91, 0});
+    out.push_back({cc, 93, 0});
+    return out;
 }
 
 long FirstAbove(std::span<const float> x, long from, long to, float threshold) {

@@ -132,6 +132,7 @@ private:
 
     ClientPtr client_;
     jack_port_t* port_ = nullptr;
+    bool named_ = false;
     std::array<Group, kGroups> groups_;
     std::atomic<std::size_t> queued_{0};
     std::size_t next_ = 0;  // the audio thread's
@@ -170,6 +171,13 @@ private:
     std::atomic<jack_nframes_t> start_{0};
     std::atomic<std::size_t> recorded_{0};
 };
+
+// Controller messages that make a channel dry (no reverb, no chorus) and panned hard to one
+// side (-1 left, +1 right) through SoundFont NRPNs, so that the two outputs carry two
+// channels apart. What remains on the other side is the reverb's anti-denormal offset,
+// far below kHeard.
+std::vector<std::vector<std::uint8_t>> DryAndPanned(int channel, int side);
+inline constexpr float kHeard = 1e-6f;
 
 // Index of the first sample in [from, to) whose magnitude exceeds the threshold, or -1.
 long FirstAbove(std::span<const float> x, long from, long to, float threshold);

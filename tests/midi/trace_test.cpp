@@ -127,3 +127,18 @@ TEST_F(TraceTest, AllSourcesShareOneCounter) {
     EXPECT_EQ(Deliver(keys, {{0x80, 60, 0}}).at(1), "3 1 packets.");
     EXPECT_EQ(port->count, 3);
 }
+
+TEST_F(TraceTest, ASourceThatVanishedBeforeGetSourceConnectsNothing) {
+    uint64_t gone = mbs::loopback::AddSource("Unplugged Keys");
+    ASSERT_EQ(client->NumberOfSources(), 2);
+    mbs::loopback::RemoveSource(gone);
+    mbs::loopback::RemoveSource(keys);
+    fw::Ref<mbs::MidiEndpointMBS> source = client->GetSource(1);
+    EXPECT_EQ(source->Handle(), 0);
+    EXPECT_TRUE(source->StringProperty(mbs::kMIDIPropertyName()).IsNil());
+    port->ConnectSource(source);
+    EXPECT_EQ(client->NumberOfSources(), 0);
+    // The port still works for a keyboard that comes later.
+    uint64_t next = Connect("Next Keys");
+    EXPECT_EQ(Deliver(next, {{0x90, 60, 1}}).at(1), "1 1 packets.");
+}

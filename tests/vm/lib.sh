@@ -1,4 +1,5 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034 # variables set here are read by the scenarios
 # Helpers for the scenarios that run inside the test guest. A scenario sources
 # this file first: source "$QVM_LIB". guest-init.sh sets QVM_OUT (this
 # scenario's folder on the results share), QVM_TOOLS (seqports, wavtool) and
@@ -14,7 +15,7 @@ QVM_GADGETS=/sys/kernel/config/usb_gadget
 # Enumeration through dummy_hcd and snd-usb-audio takes a few seconds under emulation.
 QVM_PLUG_TIMEOUT=${QVM_PLUG_TIMEOUT:-30}
 QVM_LOOPBACK_PLAY=hw:Loopback,0,0
-QVM_LOOPBACK_CAPTURE=hw:Loopback,1,0
+QVM_LOOPBACK_CAPTURE=plughw:Loopback,1,0
 
 # Microseconds since the epoch, without a process.
 qvm_us() {
@@ -380,25 +381,44 @@ qvm_capture_past() {
     [[ -n $frames ]] && ((frames >= $1))
 }
 
-# qvm_record_start OUT.wav SECONDS [RATE]: starts recording the loopback card
-# (16-bit stereo) and waits until the capture runs. QVM_RECORD_PID is the recorder.
+# qvm_record_start OUT.wav [RATE]: records the loopback card's capture side
+# (16-bit stereo) until qvm_record_stop, and returns once the capture runs.
 qvm_record_start() {
-    local out=$1 seconds=$2 rate=${3:-48000}
-    arecord -q -D "$QVM_LOOPBACK_CAPTURE" -f S16_LE -r "$rate" -c 2 -d "$seconds" "$out" &
+    local out=$1 rate=${2:-48000}
+    arecord -q -D "$QVM_LOOPBACK_CAPTURE" -f S16_LE -r "$rate" -c 2 "$out" &
     QVM_RECORD_PID=$!
-    qvm_wait_until 10 qvm_capture_running ||
+    QVM_RECORD_RATE=$rate
+    qvm_wait_until 10 qvm__record_running ||
         qvm_fail "the loopback capture did not start within 10 s"
+    qvm__record_done && qvm_fail "arecord ended at once (is the capture side in use?)"
+    return 0
 }
 
 qvm__record_done() {
     ! kill -0 "$QVM_RECORD_PID" 2>/dev/null
 }
 
-# qvm_record_wait SECONDS: waits for the recorder to finish.
-qvm_record_wait() {
-    qvm_wait_until "$1" qvm__record_done ||
-        qvm_fail "the recorder did not finish within $1 s"
-    wait "$QVM_RECORD_PID" || qvm_fail "arecord failed"
+# Our recorder runs (or has ended, which the caller then reports).
+qvm__record_running() {
+    qvm__record_done || qvm_capture_running
+}
+
+# qvm_record_wait_for SECONDS: waits until SECONDS more have been captured.
+qvm_record_wait_for() {
+    local now frames
+    now=$(qvm_capture_frames)
+    frames=$((${now:-0} + $(qvm_seconds_to_us "$1") * QVM_RECORD_RATE / 1000000))
+    qvm_wait_until "$(($(qvm_seconds_to_us "$1") / 1000000 + 20))" qvm_capture_past "$frames" ||
+        qvm_fail "the capture did not advance by $1 s"
+}
+
+# qvm_record_stop [SECONDS]: lets SECONDS more be captured (default 0.3),
+# then ends the recording; the WAV file is complete when this returns.
+qvm_record_stop() {
+    qvm_record_wait_for "${1:-0.3}"
+    kill -INT "$QVM_RECORD_PID" 2>/dev/null || true
+    qvm_wait_until 10 qvm__record_done || qvm_fail "the recorder did not stop"
+    wait "$QVM_RECORD_PID" || true
 }
 
 # qvm_tone OUT.wav FREQ SECONDS: a 16-bit 48 kHz stereo sine tone.

@@ -70,12 +70,30 @@ for s in "${scenarios[@]}"; do
     scenario_paths+=("$(realpath "$path")")
 done
 
+# The guest starts its init by path on the kernel command line, which splits at spaces.
+[[ $here =~ [[:space:]] ]] && skip "the guest cannot start an init from a path with spaces ($here)"
+
 # --- What the guest needs on this machine -----------------------------------
 
-# Packages, by a command or file that shows each is there.
+# The newest installed kernel whose modules include 9p (the root file system).
+find_kernel() {
+    local image v
+    kver=
+    mapfile -t kernels < <(find /boot -maxdepth 1 -name 'vmlinuz-*' -printf '%f\n' 2>/dev/null | sort -rV)
+    for image in "${kernels[@]}"; do
+        v=${image#vmlinuz-}
+        if [[ -f /lib/modules/$v/modules.dep ]] && modinfo -k "$v" 9p >/dev/null 2>&1 &&
+            modinfo -k "$v" 9pnet_virtio >/dev/null 2>&1; then
+            kver=$v
+            return 0
+        fi
+    done
+    return 1
+}
+
+# Packages, by a file that shows each is there.
 declare -A needs=(
     [qemu-system-x86]=/usr/bin/qemu-system-x86_64
-    [linux-image-amd64]=/usr/share/doc/linux-image-amd64
     [alsa-utils]=/usr/bin/aseqdump
     [initramfs-tools]=/usr/sbin/mkinitramfs
     [busybox]=/bin/busybox
@@ -87,12 +105,15 @@ missing=()
 for pkg in "${!needs[@]}"; do
     [[ -e ${needs[$pkg]} ]] || missing+=("$pkg")
 done
+find_kernel || missing+=(linux-image-amd64)
 if ((${#missing[@]})); then
     [[ ${QUILLET_VM_NO_INSTALL:-0} == 1 ]] && skip "missing packages: ${missing[*]} (QUILLET_VM_NO_INSTALL=1)"
-    ((EUID == 0)) && command -v apt-get >/dev/null ||
+    if ((EUID != 0)) || ! command -v apt-get >/dev/null; then
         skip "missing packages: ${missing[*]}; installing them needs root and apt-get"
+    fi
     log "installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    # The package lists may be missing or stale on a fresh machine: update once and retry.
     if ! timeout 600 apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null 2>&1; then
         timeout 300 apt-get update >/dev/null 2>&1 || true
         timeout 600 apt-get install -y --no-install-recommends "${missing[@]}" ||
@@ -100,21 +121,11 @@ if ((${#missing[@]})); then
     fi
 fi
 
-# The newest installed kernel whose modules include 9p (the root file system).
-kver=
-mapfile -t kernels < <(find /boot -maxdepth 1 -name 'vmlinuz-*' -printf '%f\n' 2>/dev/null | sort -rV)
-for image in "${kernels[@]}"; do
-    v=${image#vmlinuz-}
-    if [[ -f /lib/modules/$v/modules.dep ]] && modinfo -k "$v" 9p >/dev/null 2>&1 &&
-        modinfo -k "$v" 9pnet_virtio >/dev/null 2>&1; then
-        kver=$v
-        break
-    fi
-done
-[[ -n $kver ]] || skip "no kernel in /boot with 9p modules (install linux-image-amd64)"
+find_kernel || skip "no kernel in /boot with 9p modules (after installing linux-image-amd64)"
 kernel=/boot/vmlinuz-$kver
 [[ -r $kernel ]] || skip "$kernel is not readable by this user"
-for m in snd-seq snd-seq-dummy snd-aloop dummy_hcd libcomposite usb_f_midi snd-usb-audio; do
+for m in virtio_pci snd-seq snd-seq-dummy snd-seq-midi snd-aloop overlay configfs dummy_hcd \
+    libcomposite usb_f_midi snd-usb-audio; do
     modinfo -k "$kver" "$m" >/dev/null 2>&1 || skip "kernel $kver has no module $m"
 done
 
@@ -133,6 +144,7 @@ esac
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillet-vm.XXXXXX")
 qemu_pid=
 tail_pid=
+# shellcheck disable=SC2317 # called by the trap
 cleanup() {
     local status=$?
     if [[ -n $qemu_pid ]] && kill -0 "$qemu_pid" 2>/dev/null; then
@@ -187,6 +199,7 @@ console=$work/console.log
 : >"$console"
 # Everything is shared as the host's root sees it; multidevs=remap keeps inode
 # numbers unique across the host's mounts.
+# shellcheck disable=SC2054 # the commas belong to QEMU's options
 qemu=(
     qemu-system-x86_64 -accel "$accel" -cpu "$cpu" -m 2G -smp 2
     -nographic -monitor none -serial "file:$console" -no-reboot -nic none
@@ -195,8 +208,6 @@ qemu=(
     -virtfs "local,path=$share,mount_tag=results,security_model=none,multidevs=remap"
     -append "console=ttyS0 root=root rootfstype=9p rootflags=trans=virtio,version=9p2000.L,msize=512000,cache=loose ro init=/bin/bash panic=1 quiet loglevel=3 fsck.mode=skip -- $here/guest-init.sh"
 )
-[[ $here =~ [[:space:]] ]] && skip "the guest cannot start an init from a path with spaces ($here)"
-
 log "booting the guest (timeout ${total_timeout} s)"
 start=$EPOCHREALTIME
 timeout -k 10 "$total_timeout" "${qemu[@]}" </dev/null >"$work/qemu.out" 2>&1 &
@@ -210,6 +221,8 @@ wait "$qemu_pid" || qemu_status=$?
 qemu_pid=
 wait "$tail_pid" 2>/dev/null || true
 tail_pid=
+# The console may end mid-line.
+[[ -s $console && -n $(tail -c 1 "$console") ]] && echo
 wall=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
 
 if ((qemu_status == 124 || qemu_status == 137)); then
@@ -258,7 +271,12 @@ for path in "${scenario_paths[@]}"; do
 done
 
 if [[ -n $results_dir ]]; then
+    # Clear an earlier run's results, only in a folder this script filled.
+    if [[ -f $results_dir/.quillet-vm-results ]]; then
+        find "$results_dir" -mindepth 1 -delete
+    fi
     mkdir -p "$results_dir"
+    touch "$results_dir/.quillet-vm-results"
     cp -a "$res/." "$results_dir/"
     cp "$console" "$results_dir/console.log"
     log "results copied to $results_dir"

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/menu_bar1.h"
+#include "app/quillet_free.h"
 #include "platform/framework/core/dictionary.h"
 #include "platform/framework/core/text.h"
 #include "platform/framework/gui/application.h"
 #include "platform/framework/gui/keyboard.h"
+#include "ui/about/aqua_about_box.h"
 
 namespace quillet {
 
@@ -24,6 +27,10 @@ struct ArrowKey {
 // Left and up step toward the start of the list, right and down toward its end.
 constexpr ArrowKey kArrowKeys[] = {{123, -1}, {124, +1}, {125, +1}, {126, -1}};
 
+constexpr const char* kQuickStart =
+    "Velunor is zero-configuration synthesizer. Plug in a music-keyboard and play. You can "
+    "change the sound that is played from the selection in main window.";
+
 }  // namespace
 
 Window1::~Window1() {
@@ -35,6 +42,7 @@ Window1::~Window1() {
 }
 
 void Window1::Layout() {
+    SetMenuBar(shared::MenuBar1());
     SetTitle("Quillet");
     SetWidth(257);
     SetHeight(82);
@@ -85,6 +93,50 @@ void Window1::CreateControls0() {
     canvas->SetBounds(20, 14, 48, 48);
     canvas->SetVisible(true);
     canvas->SetEnabled(true);
+}
+
+fw::Ref<fw::MenuItem> Window1::HelpMenu() const {
+    return MenuBar()->Lookup("HelpMenu");
+}
+
+fw::Ref<fw::MenuItem> Window1::HelpVelunorontheWeb() const {
+    return MenuBar()->Lookup("HelpVelunorontheWeb");
+}
+
+fw::Ref<fw::MenuItem> Window1::UntitledSeparator() const {
+    return MenuBar()->Lookup("UntitledSeparator");
+}
+
+fw::Ref<fw::AppleMenuItem> Window1::HelpCheckforUpdates() const {
+    return MenuBar()->Lookup("HelpCheckforUpdates").Cast<fw::AppleMenuItem>();
+}
+
+fw::Ref<fw::MenuItem> Window1::HelpQuickStart() const {
+    return MenuBar()->Lookup("HelpQuickStart");
+}
+
+fw::Ref<fw::AppleMenuItem> Window1::HelpAboutVelunor() const {
+    return MenuBar()->Lookup("HelpAboutVelunor").Cast<fw::AppleMenuItem>();
+}
+
+fw::Ref<fw::MenuItem> Window1::FileMenu() const {
+    return MenuBar()->Lookup("FileMenu");
+}
+
+fw::Ref<fw::QuitMenuItem> Window1::FileQuit() const {
+    return MenuBar()->Lookup("FileQuit").Cast<fw::QuitMenuItem>();
+}
+
+fw::Ref<fw::MenuItem> Window1::UntitledMenu1() const {
+    return MenuBar()->Lookup("UntitledMenu1");
+}
+
+void Window1::AddMenuHandlers() {
+    AddMenuHandler("HelpCheckforUpdates", [this] { return HelpCheckforUpdates_Action(); });
+    AddMenuHandler("FileQuit", [this] { return FileQuit_Action(); });
+    AddMenuHandler("HelpQuickStart", [this] { return HelpQuickStart_Action(); });
+    AddMenuHandler("HelpAboutVelunor", [this] { return HelpAboutVelunor_Action(); });
+    AddMenuHandler("HelpVelunorontheWeb", [this] { return HelpVelunorontheWeb_Action(); });
 }
 
 void Window1::Event_Open() {
@@ -190,6 +242,31 @@ bool Window1::Event_KeyDown(const std::string&) {
 bool Window1::Event_MouseWheel(int32_t, int32_t, int32_t, int32_t deltaY) {
     StepSelection(deltaY);
     return false;
+}
+
+bool Window1::HelpCheckforUpdates_Action() {
+    App()->CheckForUpdates("Quillet");
+    return true;
+}
+
+bool Window1::FileQuit_Action() {
+    fw::Quit(0);
+    return true;
+}
+
+bool Window1::HelpQuickStart_Action() {
+    fw::MsgBox(kQuickStart);
+    return true;
+}
+
+bool Window1::HelpAboutVelunor_Action() {
+    shared::AquaAboutBox()->ShowModal();
+    return true;
+}
+
+bool Window1::HelpVelunorontheWeb_Action() {
+    fw::ShowURL(kHomePageURL);
+    return true;
 }
 
 void Window1::Log(const std::string& text) { ControlAs<fw::StaticText>("Warnings")->SetText(text); }

@@ -11,7 +11,9 @@ DoEventsHandler& Installed() {
 }
 }  // namespace
 
-void SetDoEventsHandler(DoEventsHandler handler) { Installed() = std::move(handler); }
+void SetDoEventsHandler(DoEventsHandler handler) {
+    Installed() = std::move(handler);
+}
 
 void CallDoEventsHandler(int32_t milliseconds) {
     // A copy, so that a handler may replace itself while it runs.

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <functional>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -83,9 +84,19 @@ std::vector<TCPSocket::Endpoint> TCPSocket::EndpointsOf(const addrinfo* list) {
     return endpoints;
 }
 
+std::function<void()>& FirstSocketHandler() {
+    static std::function<void()> handler;
+    return handler;
+}
+
 TCPSocket::TCPSocket() {
-    std::lock_guard lock(RegistryMutex());
-    Registry().push_back(this);
+    bool first = false;
+    {
+        std::lock_guard lock(RegistryMutex());
+        first = Registry().empty();
+        Registry().push_back(this);
+    }
+    if (first && FirstSocketHandler()) FirstSocketHandler()();
 }
 
 TCPSocket::~TCPSocket() {
@@ -363,7 +374,16 @@ std::string TCPSocket::Read(int32_t count) {
     return out;
 }
 
-std::string TCPSocket::ReadAll() { return std::exchange(unread_, std::string()); }
+std::string TCPSocket::ReadAll() {
+    return std::exchange(unread_, std::string());
+}
+
+void SetFirstSocketHandler(std::function<void()> handler) { FirstSocketHandler() = std::move(handler); }
+
+bool AnySockets() {
+    std::lock_guard lock(RegistryMutex());
+    return !Registry().empty();
+}
 
 void PollAllSockets() {
     std::vector<TCPSocket*> sockets;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,16 +19,16 @@ namespace fw {
 // are raised from Poll, which its owner calls, directly or through PollAllSockets. A socket
 // belongs to the thread that polls it.
 class TCPSocket : public Readable, public Writeable {
-public:
+  public:
     // Values of LastErrorCode.
     static constexpr int32_t kErrorNone = 0;
-    static constexpr int32_t kErrorNoSocket = 100;            // the system gave no socket or thread
-    static constexpr int32_t kErrorConnectionClosed = 102;    // the peer closed normally
-    static constexpr int32_t kErrorNameNotResolved = 103;     // no address for the host name
-    static constexpr int32_t kErrorConnectionReset = 104;     // the peer reset the connection
-    static constexpr int32_t kErrorConnectionRefused = 105;   // nothing listens there
-    static constexpr int32_t kErrorConnectFailed = 106;       // unreachable, timed out, ...
-    static constexpr int32_t kErrorInvalidPort = 107;         // port outside 1 to 65535
+    static constexpr int32_t kErrorNoSocket = 100;           // the system gave no socket or thread
+    static constexpr int32_t kErrorConnectionClosed = 102;   // the peer closed normally
+    static constexpr int32_t kErrorNameNotResolved = 103;    // no address for the host name
+    static constexpr int32_t kErrorConnectionReset = 104;    // the peer reset the connection
+    static constexpr int32_t kErrorConnectionRefused = 105;  // nothing listens there
+    static constexpr int32_t kErrorConnectFailed = 106;      // unreachable, timed out, ...
+    static constexpr int32_t kErrorInvalidPort = 107;        // port outside 1 to 65535
 
     TCPSocket();
     ~TCPSocket() override;
@@ -70,13 +71,13 @@ public:
     bool IsConnected() const { return state_ == State::Connected; }
     int32_t LastErrorCode() const { return lastError_; }
 
-protected:
+  protected:
     // The socket's events, for a subclass to handle.
     virtual void Event_Connected() {}
     virtual void Event_DataAvailable() {}
     virtual void Event_Error() {}
 
-private:
+  private:
     enum class State { Idle, Resolving, Connecting, Connected, Failed };
     struct Resolution;
     struct Endpoint;
@@ -107,5 +108,9 @@ private:
 
 // Polls every socket that exists, so that an event loop can deliver their events.
 void PollAllSockets();
+bool AnySockets();
+// Called when a socket comes into being while none existed, so that an event loop polls
+// sockets only while there are any.
+void SetFirstSocketHandler(std::function<void()> handler);
 
 }  // namespace fw

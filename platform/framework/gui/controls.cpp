@@ -4,6 +4,9 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -61,6 +64,28 @@ private:
 
 QComboBox* Combo(RectControl& c) { return static_cast<QComboBox*>(c.Native().widget.data()); }
 QLabel* Label(RectControl& c) { return static_cast<QLabel*>(c.Native().widget.data()); }
+QTextEdit* TextEdit(const RectControl& c) {
+    return static_cast<QTextEdit*>(const_cast<RectControl&>(c).Native().widget.data());
+}
+
+// The font of a control: "System" is the application's font; sizes are pixels.
+QFont ControlFont(const std::string& family, int32_t size, bool bold, bool italic, bool underline) {
+    QFont f = QApplication::font();
+    if (family != "System" && !family.empty()) f.setFamily(QString::fromStdString(family));
+    if (size > 0) f.setPixelSize(size);
+    f.setBold(bold);
+    f.setItalic(italic);
+    f.setUnderline(underline);
+    return f;
+}
+
+// Every line break (CR LF, CR or LF) as the LF that Qt's plain text takes.
+QString PlainLines(const std::string& text) {
+    QString s = QString::fromStdString(text);
+    s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return s;
+}
 
 }  // namespace
 
@@ -233,14 +258,7 @@ void StaticText::SetTextFont(const std::string& font) {
 }
 
 void StaticText::ApplyFont() {
-    QLabel* label = Label(*this);
-    QFont f = QApplication::font();
-    if (font_ != "System" && !font_.empty()) f.setFamily(QString::fromStdString(font_));
-    if (size_ > 0) f.setPointSize(size_);
-    f.setBold(bold_);
-    f.setItalic(italic_);
-    f.setUnderline(underline_);
-    label->setFont(f);
+    Label(*this)->setFont(ControlFont(font_, size_, bold_, italic_, underline_));
 }
 
 void StaticText::SetTextAlign(int32_t align) {
@@ -254,6 +272,109 @@ void StaticText::SetMultiline(bool v) {
     label->setWordWrap(v);
     Qt::Alignment h = label->alignment() & Qt::AlignHorizontal_Mask;
     label->setAlignment(h | (v ? Qt::AlignTop : Qt::AlignVCenter));
+}
+
+// EditField
+
+EditField::EditField() : RectControl(std::make_unique<NativeWidget>(new QTextEdit)) {
+    QTextEdit* edit = TextEdit(*this);
+    edit->setAcceptRichText(false);
+    edit->setTabChangesFocus(true);
+    QObject::connect(edit, &QTextEdit::textChanged, edit, [this] {
+        if (!settingText_) text_ = TextEdit(*this)->toPlainText().toStdString();
+    });
+    SetMultiline(false);
+    SetTextColor(textColor_);
+    SetBackColor(backColor_);
+    ApplyFont();
+}
+
+EditField::~EditField() = default;
+
+void EditField::SetText(const std::string& text) {
+    QTextEdit* edit = TextEdit(*this);
+    settingText_ = true;
+    edit->setPlainText(PlainLines(text));
+    settingText_ = false;
+    text_ = text;
+    SetAlignment(align_);
+}
+
+bool EditField::ReadOnly() const {
+    return TextEdit(*this)->isReadOnly();
+}
+
+void EditField::SetReadOnly(bool v) {
+    TextEdit(*this)->setReadOnly(v);
+}
+
+void EditField::SetMultiline(bool v) {
+    multiline_ = v;
+    ApplyWrap();
+}
+
+void EditField::ApplyWrap() {
+    TextEdit(*this)->setLineWrapMode(multiline_ ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
+}
+
+void EditField::SetScrollbarVertical(bool v) {
+    TextEdit(*this)->setVerticalScrollBarPolicy(v ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+}
+
+void EditField::SetScrollbarHorizontal(bool v) {
+    TextEdit(*this)->setHorizontalScrollBarPolicy(v ? Qt::ScrollBarAlwaysOn
+                                                    : Qt::ScrollBarAlwaysOff);
+}
+
+void EditField::SetBorder(bool v) {
+    TextEdit(*this)->setFrameShape(v ? QFrame::StyledPanel : QFrame::NoFrame);
+}
+
+void EditField::SetAlignment(int32_t align) {
+    align_ = align;
+    Qt::Alignment h = align == 2 ? Qt::AlignHCenter : align == 3 ? Qt::AlignRight : Qt::AlignLeft;
+    QTextEdit* edit = TextEdit(*this);
+    bool modified = edit->document()->isModified();
+    settingText_ = true;
+    QTextCursor all(edit->document());
+    all.select(QTextCursor::Document);
+    QTextBlockFormat format;
+    format.setAlignment(h);
+    all.mergeBlockFormat(format);
+    settingText_ = false;
+    edit->document()->setModified(modified);
+}
+
+void EditField::SetAcceptTabs(bool v) {
+    TextEdit(*this)->setTabChangesFocus(!v);
+}
+
+void EditField::SetTextColor(Color c) {
+    textColor_ = c;
+    QPalette pal = TextEdit(*this)->palette();
+    pal.setColor(QPalette::Text, QColor(c.Red, c.Green, c.Blue));
+    TextEdit(*this)->setPalette(pal);
+}
+
+void EditField::SetBackColor(Color c) {
+    backColor_ = c;
+    QPalette pal = TextEdit(*this)->palette();
+    pal.setColor(QPalette::Base, QColor(c.Red, c.Green, c.Blue));
+    TextEdit(*this)->setPalette(pal);
+}
+
+void EditField::SetTextSize(int32_t size) {
+    size_ = size;
+    ApplyFont();
+}
+
+void EditField::SetTextFont(const std::string& font) {
+    font_ = font;
+    ApplyFont();
+}
+
+void EditField::ApplyFont() {
+    TextEdit(*this)->setFont(ControlFont(font_, size_, false, false, false));
 }
 
 // Canvas

@@ -51,10 +51,10 @@ public:
     void SetUnderline(bool v);
     void SetBold(bool v);
     void SetItalic(bool v);
-    // 0 means the system's size.
+    // In pixels, as a Macintosh point was one pixel; 0 means the system's size.
     void SetTextSize(int32_t size);
     void SetTextFont(const std::string& font);
-    // 0 default (left), 1 left, 2 centre, 3 right.
+    // 0 left, 1 centre, 2 right.
     void SetTextAlign(int32_t align);
     void SetMultiline(bool v);
 
@@ -75,6 +75,49 @@ private:
     bool underline_ = false, bold_ = false, italic_ = false;
     int32_t size_ = 0;
     std::string font_ = "System";
+};
+
+// A text field. Its text is always plain text; line breaks may be CR, LF or CR LF.
+class EditField : public RectControl {
+  public:
+    EditField();
+    ~EditField() override;
+
+    // As set, or as the user typed it (then with LF line breaks).
+    std::string Text() const { return text_; }
+    void SetText(const std::string& text);
+    bool ReadOnly() const;
+    void SetReadOnly(bool v);
+    // A multi-line field wraps its lines at its width; a single-line one does not.
+    bool Multiline() const { return multiline_; }
+    void SetMultiline(bool v);
+    void SetScrollbarVertical(bool v);
+    void SetScrollbarHorizontal(bool v);
+    void SetBorder(bool v);
+    // 0 default (left), 1 left, 2 centre, 3 right.
+    void SetAlignment(int32_t align);
+    // Whether Tab types a tab rather than moving the focus on.
+    void SetAcceptTabs(bool v);
+    Color TextColor() const { return textColor_; }
+    void SetTextColor(Color c);
+    Color BackColor() const { return backColor_; }
+    void SetBackColor(Color c);
+    // In pixels, as for StaticText; 0 means the system's size.
+    void SetTextSize(int32_t size);
+    void SetTextFont(const std::string& font);
+
+  private:
+    void ApplyWrap();
+    void ApplyFont();
+
+    std::string text_;
+    Color textColor_{0, 0, 0};
+    Color backColor_{255, 255, 255};
+    int32_t size_ = 0;
+    std::string font_ = "System";
+    int32_t align_ = 0;
+    bool multiline_ = false;
+    bool settingText_ = false;
 };
 
 // A drawing area showing a backdrop picture.

@@ -6,10 +6,15 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+#include <vector>
+
 #include "core/ref.h"
+#include "menu.h"
 #include "window.h"
 
 namespace fw {
@@ -36,10 +41,36 @@ private:
     int wheelRemainderY_ = 0;
 };
 
+// One window's copy of a shared menu bar. It rebuilds itself when the bar changes and sends
+// the chosen items to its window.
+class NativeMenuBar : public QMenuBar {
+  public:
+    NativeMenuBar(fw::Window* owner, const Ref<fw::MenuBar>& model);
+    ~NativeMenuBar() override;
+    void Detach() { owner_ = nullptr; }
+    void Rebuild();
+    // The action that shows the item, nil when this copy has none.
+    QAction* ActionOf(const fw::MenuItem& item) const;
+    fw::Window* Owner() const { return owner_; }
+
+  private:
+    void AddItems(QWidget* menu, const fw::MenuItem& parent);
+    void Chosen(const std::weak_ptr<fw::MenuItem>& item);
+
+    fw::Window* owner_;
+    std::weak_ptr<fw::MenuBar> model_;
+    std::vector<QPointer<QObject>> built_;
+};
+
+struct MenuBar::Impl {
+    std::vector<QPointer<NativeMenuBar>> views;
+};
+
 struct Window::Impl {
     QPointer<NativeMainWindow> main;
     QPointer<QWidget> content;
     QPointer<QEventLoop> modalLoop;
+    QPointer<NativeMenuBar> menuBar;
     bool placed = false;
 };
 
@@ -57,5 +88,7 @@ bool EventLoopRunning();
 QMainWindow* NativeWindowOf(fw::Window& w);
 QWidget* ContentOf(fw::Window& w);
 QWidget* WidgetOf(fw::RectControl& c);
+// The window's menu bar as Qt shows it; nil when the window has none.
+QMenuBar* NativeMenuBarOf(fw::Window& w);
 
 }  // namespace fw

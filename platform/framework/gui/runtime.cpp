@@ -16,6 +16,8 @@
 #include <set>
 
 #include "application.h"
+#include "core/doevents.h"
+#include "core/tcpsocket.h"
 #include "keyboard.h"
 #include "native.h"
 #include "testing.h"
@@ -130,6 +132,9 @@ std::string DisplayText(const std::string& text) {
 
 struct Runtime::Impl {
     std::unique_ptr<QApplication> app;
+    // Runs only while sockets exist, so that their events arrive without the loop waking
+    // up for nothing when there are none.
+    QTimer socketPoll;
     KeyStateFilter keyFilter;
     std::unique_ptr<QLocalServer> instanceServer;
     std::unique_ptr<QSystemTrayIcon> tray;
@@ -162,6 +167,16 @@ Runtime::Runtime(int& argc, char** argv, Options options) : impl_(std::make_uniq
     // Closing the last visible window does not end the application; only Quit does.
     QApplication::setQuitOnLastWindowClosed(false);
     impl_->app->installEventFilter(&impl_->keyFilter);
+    SetDoEventsHandler([](int32_t milliseconds) { DoEvents(milliseconds); });
+    impl_->socketPoll.setInterval(15);
+    QObject::connect(&impl_->socketPoll, &QTimer::timeout, [this] {
+        PollAllSockets();
+        if (!AnySockets()) impl_->socketPoll.stop();
+    });
+    SetFirstSocketHandler([this] {
+        QMetaObject::invokeMethod(&impl_->socketPoll, [this] { impl_->socketPoll.start(); },
+                                  Qt::QueuedConnection);
+    });
     QIcon icon(QStringLiteral(":/app/icon.png"));
     if (!icon.isNull()) QApplication::setWindowIcon(icon);
 
@@ -200,6 +215,8 @@ Runtime::Runtime(int& argc, char** argv, Options options) : impl_(std::make_uniq
 }
 
 Runtime::~Runtime() {
+    SetFirstSocketHandler(nullptr);
+    SetDoEventsHandler(nullptr);
     // Windows and their widgets go before the QApplication that they need.
     S().openWindows.clear();
     S().closedWindows.clear();

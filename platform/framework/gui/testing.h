@@ -17,5 +17,10 @@ void SetUnhandledExceptionHook(std::function<void(const std::string&, const std:
 void RaiseActivate();
 // Forgets a Quit so that a test can go on with a fresh loop.
 void ResetQuit();
+// Chooses the menu item with that name in the front window's menu bar, as a click on it
+// would: true when the item is there, enabled, and its handler handled the command. The
+// front window is the active one when it has a menu bar, otherwise the most recently built
+// visible window with one.
+bool ChooseMenuItem(const std::string& name);
 
 }  // namespace fw::testing

@@ -79,6 +79,7 @@ Window::~Window() {
     for (auto& c : controls_)
         if (c) c->window_.reset();
     controls_.clear();
+    if (impl_->menuBar) impl_->menuBar->Detach();
     if (impl_->main) {
         impl_->main->Detach();
         delete impl_->main.data();
@@ -197,7 +198,41 @@ void Window::SetVisible(bool v) {
     impl_->main->setFocus(Qt::ActiveWindowFocusReason);
 }
 
-void Window::SetMenuBar(Ref<fw::MenuBar> bar) { menuBar_ = std::move(bar); }
+void Window::SetMenuBar(Ref<fw::MenuBar> bar) {
+    if (bar == menuBar_) return;
+    menuBar_ = std::move(bar);
+    QWidget* old = impl_->main->menuWidget();
+    // Qt needs a menu bar widget per window; each builds its own from the shared bar.
+    impl_->menuBar = menuBar_ ? new NativeMenuBar(this, menuBar_) : nullptr;
+    impl_->main->setMenuWidget(impl_->menuBar);
+    if (old) {
+        if (auto* view = dynamic_cast<NativeMenuBar*>(old)) view->Detach();
+        old->hide();
+        old->deleteLater();
+    }
+    ApplyGeometry();
+}
+
+void Window::AddMenuHandler(const std::string& name, std::function<bool()> handler) {
+    for (auto& [n, h] : menuHandlers_) {
+        if (TextEquals(n, name)) {
+            h = std::move(handler);
+            return;
+        }
+    }
+    menuHandlers_.emplace_back(name, std::move(handler));
+}
+
+bool Window::MenuCommand(const std::string& name) {
+    for (auto& [n, h] : menuHandlers_) {
+        if (!TextEquals(n, name) || !h) continue;
+        Ref<fw::Window> keep = shared_from_this();
+        // A copy: the handler may register another under its own name.
+        std::function<bool()> handler = h;
+        return Guard([&] { return handler(); });
+    }
+    return false;
+}
 
 void Window::AddControl(const std::string& name, Ref<fw::Control> control) {
     control->name_ = name;
@@ -236,7 +271,11 @@ bool Window::TryClose(bool appQuitting) {
 void Window::ShowModal() {
     if (closed_) return;
     Ref<fw::Window> keep = shared_from_this();
-    impl_->main->setWindowModality(Qt::ApplicationModal);
+    if (impl_->main->windowModality() != Qt::ApplicationModal) {
+        // Qt takes a new modality only when the window is shown again.
+        impl_->main->hide();
+        impl_->main->setWindowModality(Qt::ApplicationModal);
+    }
     visible_ = true;
     SetVisible(true);
     QEventLoop loop;

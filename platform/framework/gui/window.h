@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/ref.h"
@@ -142,8 +143,15 @@ public:
     bool Visible() const;
     void SetVisible(bool v);
 
+    // The bar shown above the content; nil for none. Several windows may share one bar.
     Ref<fw::MenuBar> MenuBar() const { return menuBar_; }
     void SetMenuBar(Ref<fw::MenuBar> bar);
+    // Registers this window's handler of the menu item with that name, replacing an earlier
+    // one. An item chosen in this window's bar runs this window's handler.
+    void AddMenuHandler(const std::string& name, std::function<bool()> handler);
+    // Runs the handler registered under the name, as choosing the item does; false when there
+    // is none or it did not handle the command.
+    bool MenuCommand(const std::string& name);
 
     void AddControl(const std::string& name, Ref<fw::Control> control);
     Ref<fw::Control> ControlByName(const std::string& name) const;
@@ -175,6 +183,7 @@ private:
     std::unique_ptr<Impl> impl_;
     std::vector<Ref<fw::Control>> controls_;
     Ref<fw::MenuBar> menuBar_;
+    std::vector<std::pair<std::string, std::function<bool()>>> menuHandlers_;
     std::string title_;
     int32_t width_ = 300, height_ = 200;
     int32_t minWidth_ = 64, minHeight_ = 64, maxWidth_ = 32000, maxHeight_ = 32000;

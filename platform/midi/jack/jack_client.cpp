@@ -3,15 +3,14 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 namespace mbs::jack {
 
 namespace {
 
-// libjack reports a missing server on standard error; a probe that finds none is a normal
-// answer, so its complaints are kept back while it runs.
+// libjack reports a missing server on standard error; that is a normal answer when looking
+// for one, so its complaints are kept back while a client opens.
 std::atomic<int> quietJack{0};
 
 void JackError(const char* message) {
@@ -39,10 +38,10 @@ std::weak_ptr<Client>& SharedClient() {
     return client;
 }
 
-ClientPtr OpenClient(const std::string& name, std::string& why, bool quiet) {
+// libjack's complaints while a client opens say no more than its status, which goes to `why`.
+ClientPtr OpenClient(const std::string& name, std::string& why) {
     InstallErrorFunction();
-    std::optional<QuietJack> silence;
-    if (quiet) silence.emplace();
+    QuietJack silence;
     jack_status_t status{};
     ClientPtr client(jack_client_open(name.c_str(), JackNoStartServer, &status));
     if (!client) why = "no JACK server runs here (" + DescribeStatus(status) + ")";
@@ -83,7 +82,7 @@ std::string DescribeStatus(jack_status_t status) {
 std::shared_ptr<Client> Client::Acquire(const std::string& name, std::string& why) {
     std::lock_guard lock(ClientMutex());
     if (auto existing = SharedClient().lock()) return existing;
-    ClientPtr handle = OpenClient(name, why, false);
+    ClientPtr handle = OpenClient(name, why);
     if (!handle) return nullptr;
     std::shared_ptr<Client> client(new Client(std::move(handle)));
     // Callbacks can only be set before activation, so the client is made ready for both
@@ -150,7 +149,7 @@ bool ServerRuns(std::string& why) {
         std::lock_guard lock(ClientMutex());
         if (!SharedClient().expired()) return true;
     }
-    return OpenClient("quillet-probe", why, true) != nullptr;
+    return OpenClient("quillet-probe", why) != nullptr;
 }
 
 }  // namespace mbs::jack

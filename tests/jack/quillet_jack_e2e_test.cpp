@@ -1,0 +1,178 @@
+// Quillet as its own process on a private JACK server with the dummy driver: a keyboard
+// that appears after start-up is connected by the program's watch, and what it plays comes
+// out of Quillet's audio ports at the right frames and pitch.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cmath>
+
+#include "jack_rig.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using jackrig::Keyboard;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr long kBlock = 64;
+constexpr const char* kInputPort = "Velunor:VelunorPort";
+
+class QuilletOverJack : public ::testing::Test {
+protected:
+    void TearDown() override {
+        keyboard_.reset();
+        recorder_.reset();
+        checker_.reset();
+        if (quillet_ && ::testing::Test::HasFailure())
+            std::fprintf(stderr, "--- Quillet's output ---\n%s\n", quillet_->Log().c_str());
+        quillet_.reset();
+        server_.reset();
+    }
+
+    // Starts a server and Quillet on it, and waits until Quillet's ports are there.
+    void Launch(unsigned period) {
+        server_ = std::make_unique<jackrig::Server>(period);
+        ASSERT_TRUE(server_->Ready()) << "jackd (package jackd2) did not start:\n" << server_->Log();
+        const std::string runtime = server_->Dir() + "/runtime";
+        ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
+        quillet_ = std::make_unique<jackrig::Child>(
+            std::vector<std::string>{QUILLET_EXECUTABLE},
+            std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + runtime,
+                                     "JACK_DEFAULT_SERVER=" + server_->Name(),
+                                     "QUILLET_MIDI=jack"},
+            server_->Dir() + "/quillet.log");
+        ASSERT_TRUE(quillet_->Started());
+        checker_ = jackrig::OpenClient("checker");
+        ASSERT_NE(checker_, nullptr);
+        ASSERT_TRUE(jackrig::WaitUntil(
+            [&] {
+                return !quillet_->Running() ||
+                       (jackrig::PortExists(checker_.get(), kInputPort) &&
+                        jackrig::PortExists(checker_.get(), "Velunor:out_1") &&
+                        jackrig::PortExists(checker_.get(), "Velunor:out_2"));
+            },
+            30s, 20ms));
+        ASSERT_TRUE(quillet_->Running()) << "Quillet ended:\n" << quillet_->Log();
+        recorder_ = std::make_unique<jackrig::Recorder>("recorder", 20.0, server_->Rate());
+        ASSERT_TRUE(recorder_->ConnectFrom("Velunor:out_1", "Velunor:out_2"));
+        ASSERT_TRUE(recorder_->WaitStarted(5s));
+    }
+
+    // Plugs a keyboard in and waits for Quillet's watch to connect it; returns how long that
+    // took.
+    std::chrono::milliseconds PlugInKeyboard() {
+        const auto plugged = std::chrono::steady_clock::now();
+        keyboard_ = std::make_unique<Keyboard>("Test Keys");
+        EXPECT_NE(keyboard_->Client(), nullptr);
+        jackrig::WaitUntil(
+            [&] { return jackrig::Connected(checker_.get(), keyboard_->PortName(), kInputPort); },
+            5s, 2ms);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - plugged);
+    }
+
+    jack_nframes_t Send(std::vector<Keyboard::Event> events) {
+        const std::size_t group =
+            keyboard_->SendInCycle(keyboard_->Now() + server_->Rate() / 4, std::move(events));
+        EXPECT_TRUE(keyboard_->WaitSent(group, 5s));
+        return keyboard_->SentCycle(group).value_or(0);
+    }
+
+    long FirstSound(long from, long to) const {
+        const long l = jackrig::FirstAbove(recorder_->Channel(0), from, to, 0.0f);
+        const long r = jackrig::FirstAbove(recorder_->Channel(1), from, to, 0.0f);
+        return l < 0 ? r : (r < 0 ? l : std::min(l, r));
+    }
+
+    std::unique_ptr<jackrig::Server> server_;
+    std::unique_ptr<jackrig::Child> quillet_;
+    jackrig::ClientPtr checker_;
+    std::unique_ptr<jackrig::Recorder> recorder_;
+    std::unique_ptr<Keyboard> keyboard_;
+};
+
+TEST_F(QuilletOverJack, AKeyboardPluggedInLaterIsConnectedAndPlaysOnTime) {
+    ASSERT_NO_FATAL_FAILURE(Launch(256));
+    EXPECT_TRUE(jackrig::Connected(checker_.get(), "Velunor:out_1", "system:playback_1"));
+    EXPECT_TRUE(jackrig::Connected(checker_.get(), "Velunor:out_2", "system:playback_2"));
+
+    const auto took = PlugInKeyboard();
+    ASSERT_TRUE(jackrig::Connected(checker_.get(), keyboard_->PortName(), kInputPort))
+        << "the keyboard was not connected";
+    std::printf("keyboard connected %lld ms after it appeared\n",
+                static_cast<long long>(took.count()));
+    EXPECT_LE(took, 1500ms);
+
+    // Malformed MIDI first: it must neither sound nor stop what follows.
+    Bytes longSysEx{0xF0, 0x43};
+    longSysEx.resize(3000, 0x10);
+    longSysEx.push_back(0xF7);
+    const jack_nframes_t junk = Send({{0, {0x40, 0x40}},
+                                      {0, {0x90, 0x3C}},
+                                      {0, {0xF5}},
+                                      {0, {0xF4, 0x10}},
+                                      {0, {0xF0, 0x7E, 0x09}},
+                                      {0, {0xC0}},
+                                      {1, longSysEx},
+                                      {2, {0xB0, 0x07}},
+                                      {3, {0xF9, 0xFD, 0xF6}}});
+
+    const jack_nframes_t offset = 163;
+    const jack_nframes_t cycle = Send({{offset, {0x90, 69, 100}}});
+    const long event = recorder_->IndexOf(cycle + offset);
+    ASSERT_TRUE(recorder_->WaitRecordedUntil(cycle + offset + server_->Rate(), 10s));
+
+    EXPECT_EQ(std::max(jackrig::Peak(recorder_->Channel(0), 0, event),
+                       jackrig::Peak(recorder_->Channel(1), 0, event)),
+              0.0f)
+        << "sound before the note";
+    const long onset = FirstSound(event, event + server_->Rate());
+    ASSERT_GE(onset, 0) << "the note did not sound";
+    std::printf("period 256: note-on at offset %u sounds %ld frames after its frame\n", offset,
+                onset - event);
+    EXPECT_GE(onset - event, 0);
+    EXPECT_LT(onset - event, kBlock);
+    const auto sound = recorder_->Channel(0).subspan(static_cast<std::size_t>(onset + 4800), 8192);
+    EXPECT_NEAR(jackrig::EstimateFrequency(sound, server_->Rate()), 440.0, 440.0 * 0.02);
+    EXPECT_GE(recorder_->IndexOf(junk), 0);
+    EXPECT_TRUE(quillet_->Running());
+}
+
+TEST_F(QuilletOverJack, TwoNotesOfOneLongCycleStartAboutEightHundredFramesApart) {
+    ASSERT_NO_FATAL_FAILURE(Launch(1024));
+    PlugInKeyboard();
+    ASSERT_TRUE(jackrig::Connected(checker_.get(), keyboard_->PortName(), kInputPort));
+
+    // Channel 0 on the left output and channel 1 on the right, dry, so each note's start
+    // can be seen on its own.
+    std::vector<Keyboard::Event> setup;
+    for (int ch = 0; ch < 2; ++ch)
+        for (auto& bytes : jackrig::DryAndPanned(ch, ch == 0 ? -1 : 1))
+            setup.push_back({0, std::move(bytes)});
+    Send(std::move(setup));
+
+    const jack_nframes_t cycle = Send({{100, {0x90, 69, 110}}, {900, {0x91, 81, 110}}});
+    const long first = recorder_->IndexOf(cycle + 100);
+    const long second = recorder_->IndexOf(cycle + 900);
+    ASSERT_TRUE(recorder_->WaitRecordedUntil(cycle + server_->Rate(), 10s));
+
+    const long onsetFirst = jackrig::FirstAbove(recorder_->Channel(0), 0, second + 1024, 0.0f);
+    const long onsetSecond =
+        jackrig::FirstAbove(recorder_->Channel(1), 0, second + 1024, jackrig::kHeard);
+    ASSERT_GE(onsetFirst, 0);
+    ASSERT_GE(onsetSecond, 0);
+    std::printf("period 1024, offsets 100 and 900: sound %ld and %ld frames after, %ld apart\n",
+                onsetFirst - first, onsetSecond - second, onsetSecond - onsetFirst);
+    EXPECT_GE(onsetFirst - first, 0);
+    EXPECT_LT(onsetFirst - first, kBlock);
+    EXPECT_GE(onsetSecond - second, 0);
+    EXPECT_LT(onsetSecond - second, kBlock);
+    EXPECT_NEAR(onsetSecond - onsetFirst, 800, kBlock);
+    const auto high = recorder_->Channel(1).subspan(static_cast<std::size_t>(onsetSecond + 4800), 8192);
+    EXPECT_NEAR(jackrig::EstimateFrequency(high, server_->Rate()), jackrig::NoteFrequency(81),
+                jackrig::NoteFrequency(81) * 0.02);
+}
+
+}  // namespace
