@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -125,6 +126,9 @@ Server::Server(unsigned period, unsigned rate) : name_(UniqueServerName()), peri
     char dir[] = "/tmp/quillet-jack-XXXXXX";
     if (mkdtemp(dir)) dir_ = dir;
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+    // libjack writes to sockets without MSG_NOSIGNAL; a server that is starting or gone must
+    // not end the test silently.
+    std::signal(SIGPIPE, SIG_IGN);
     // Each attempt before the server is up makes libjack complain.
     jack_set_error_function([](const char*) {});
     const auto deadline = Clock::now() + std::chrono::seconds(60);

@@ -12,7 +12,8 @@
 : "${QVM_TOOLS:?run scenarios through run-guest.sh}"
 
 QVM_GADGETS=/sys/kernel/config/usb_gadget
-# Enumeration through dummy_hcd and snd-usb-audio takes a few seconds under emulation.
+# Enumeration through dummy_hcd and snd-usb-audio takes about half a second under
+# emulation, several seconds when the host is busy.
 QVM_PLUG_TIMEOUT=${QVM_PLUG_TIMEOUT:-30}
 QVM_LOOPBACK_PLAY=hw:Loopback,0,0
 QVM_LOOPBACK_CAPTURE=plughw:Loopback,1,0
@@ -453,4 +454,22 @@ qvm_float_cmp() {
         else r = 0
         exit !r
     }'
+}
+
+# ---------------------------------------------------------------------------
+# JACK
+
+# qvm_jack_start [RATE [PERIOD]]: starts a JACK server with its dummy driver
+# (no sound card: the loopback card stays free) and waits until clients can
+# connect. QVM_JACK_PID is the server. No D-Bus runs in the guest, so the
+# device reservation is off.
+qvm_jack_start() {
+    local rate=${1:-48000} period=${2:-256}
+    command -v jackd >/dev/null || qvm_skip "jackd is not installed"
+    export JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
+    jackd --no-realtime -d dummy -r "$rate" -p "$period" >"$QVM_OUT/jackd.log" 2>&1 &
+    QVM_JACK_PID=$!
+    qvm_wait_until 30 jack_lsp ||
+        qvm_fail "the JACK server did not start: $(cat "$QVM_OUT/jackd.log")"
+    qvm_timing "JACK server (dummy, $rate Hz, $period frames) ready" "$QVM_WAITED_US"
 }

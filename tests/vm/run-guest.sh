@@ -237,7 +237,9 @@ fi
 
 res=$share/results
 echo
-if [[ -f $res/boot-seconds ]]; then
+if [[ -f $res/ready-seconds ]]; then
+    log "boot: $(<"$res/boot-seconds") s to the guest's init, $(<"$res/ready-seconds") s to ready (modules loaded); whole run: $wall s"
+elif [[ -f $res/boot-seconds ]]; then
     log "boot: $(<"$res/boot-seconds") s to the guest's init; whole run: $wall s"
 else
     log "the guest never reached its init (whole run: $wall s)"

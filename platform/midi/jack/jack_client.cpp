@@ -1,6 +1,9 @@
 #include "jack/jack_client.h"
 
+#include <signal.h>
+
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -38,9 +41,19 @@ std::weak_ptr<Client>& SharedClient() {
     return client;
 }
 
+// libjack writes to the server's socket without MSG_NOSIGNAL: a server that goes away (or
+// is just starting) would end the whole program with SIGPIPE. Nothing of ours relies on
+// SIGPIPE, so it is ignored unless someone has set a handler.
+void IgnoreBrokenPipes() {
+    struct sigaction current {};
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        std::signal(SIGPIPE, SIG_IGN);
+}
+
 // libjack's complaints while a client opens say no more than its status, which goes to `why`.
 ClientPtr OpenClient(const std::string& name, std::string& why) {
     InstallErrorFunction();
+    IgnoreBrokenPipes();
     QuietJack silence;
     jack_status_t status{};
     ClientPtr client(jack_client_open(name.c_str(), JackNoStartServer, &status));

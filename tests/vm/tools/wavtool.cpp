@@ -28,23 +28,24 @@ namespace {
 struct Audio {
     unsigned rate = 0;
     unsigned channels = 0;
-    std::vector<double> mono; // mixed channels, full scale = 1.0
+    std::vector<double> mono;  // mixed channels, full scale = 1.0
 };
 
-[[noreturn]] void die(const std::string &message)
-{
+[[noreturn]] void die(const std::string& message) {
     std::cerr << "wavtool: " << message << "\n";
     std::exit(2);
 }
 
-uint32_t le32(const unsigned char *p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-uint16_t le16(const unsigned char *p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t le32(const unsigned char* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+}
+uint16_t le16(const unsigned char* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 
-Audio readWav(const std::string &path)
-{
+Audio readWav(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        die("cannot open " + path);
+    if (!in) die("cannot open " + path);
     std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
     if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
         std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
@@ -53,10 +54,10 @@ Audio readWav(const std::string &path)
     Audio audio;
     unsigned format = 0, bits = 0;
     size_t pos = 12;
-    const unsigned char *data = nullptr;
+    const unsigned char* data = nullptr;
     size_t dataSize = 0;
     while (pos + 8 <= bytes.size()) {
-        const unsigned char *chunk = bytes.data() + pos;
+        const unsigned char* chunk = bytes.data() + pos;
         size_t size = le32(chunk + 4);
         size_t avail = std::min(size, bytes.size() - pos - 8);
         if (std::memcmp(chunk, "fmt ", 4) == 0 && avail >= 16) {
@@ -65,7 +66,7 @@ Audio readWav(const std::string &path)
             audio.rate = le32(chunk + 12);
             bits = le16(chunk + 22);
             if (format == 0xFFFE && avail >= 26)
-                format = le16(chunk + 32); // WAVE_FORMAT_EXTENSIBLE: the sub-format's first field
+                format = le16(chunk + 32);  // WAVE_FORMAT_EXTENSIBLE: the sub-format's first field
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             // arecord stopped by a signal may leave the size unset; take what is there.
             data = chunk + 8;
@@ -74,11 +75,11 @@ Audio readWav(const std::string &path)
         }
         pos += 8 + size + (size & 1);
     }
-    if (!data || audio.channels == 0 || audio.rate == 0)
-        die(path + ": no fmt or data chunk");
+    if (!data || audio.channels == 0 || audio.rate == 0) die(path + ": no fmt or data chunk");
     if (!((format == 1 && (bits == 8 || bits == 16 || bits == 24 || bits == 32)) ||
           (format == 3 && (bits == 32 || bits == 64))))
-        die(path + ": unsupported sample format " + std::to_string(format) + "/" + std::to_string(bits));
+        die(path + ": unsupported sample format " + std::to_string(format) + "/" +
+            std::to_string(bits));
 
     const size_t bytesPerSample = bits / 8;
     const size_t frames = dataSize / (bytesPerSample * audio.channels);
@@ -86,7 +87,7 @@ Audio readWav(const std::string &path)
     for (size_t f = 0; f < frames; ++f) {
         double sum = 0;
         for (unsigned c = 0; c < audio.channels; ++c) {
-            const unsigned char *s = data + (f * audio.channels + c) * bytesPerSample;
+            const unsigned char* s = data + (f * audio.channels + c) * bytesPerSample;
             double v = 0;
             if (format == 3 && bits == 32) {
                 float x;
@@ -103,7 +104,8 @@ Audio readWav(const std::string &path)
             } else if (bits == 16) {
                 v = int16_t(le16(s)) / 32768.0;
             } else if (bits == 24) {
-                int32_t x = int32_t(uint32_t(s[0]) << 8 | uint32_t(s[1]) << 16 | uint32_t(s[2]) << 24) >> 8;
+                int32_t x =
+                    int32_t(uint32_t(s[0]) << 8 | uint32_t(s[1]) << 16 | uint32_t(s[2]) << 24) >> 8;
                 v = x / 8388608.0;
             } else {
                 v = int32_t(le32(s)) / 2147483648.0;
@@ -115,37 +117,34 @@ Audio readWav(const std::string &path)
     return audio;
 }
 
-void put16(std::vector<unsigned char> &out, unsigned v)
-{
+void put16(std::vector<unsigned char>& out, unsigned v) {
     out.push_back(v & 0xFF);
     out.push_back(v >> 8 & 0xFF);
 }
-void put32(std::vector<unsigned char> &out, uint32_t v)
-{
+void put32(std::vector<unsigned char>& out, uint32_t v) {
     put16(out, v & 0xFFFF);
     put16(out, v >> 16);
 }
 
-double db(double amplitude) { return amplitude > 0 ? 20 * std::log10(amplitude) : -INFINITY; }
+double db(double amplitude) {
+    return amplitude > 0 ? 20 * std::log10(amplitude) : -INFINITY;
+}
 
-std::string fmt(double value, int decimals = 4)
-{
-    if (std::isinf(value))
-        return value < 0 ? "-inf" : "inf";
+std::string fmt(double value, int decimals = 4) {
+    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
     return buf;
 }
 
 // Fundamental frequency by the YIN difference function over [begin, begin + length).
-std::optional<double> pitch(const std::vector<double> &x, size_t begin, size_t length, unsigned rate)
-{
+std::optional<double> pitch(const std::vector<double>& x, size_t begin, size_t length,
+                            unsigned rate) {
     const size_t minLag = std::max<size_t>(2, rate / 4200);
     const size_t maxLag = rate / 25;
     if (begin + length + maxLag > x.size())
         length = x.size() > begin + maxLag ? x.size() - begin - maxLag : 0;
-    if (length < 2 * maxLag / 3)
-        return std::nullopt;
+    if (length < 2 * maxLag / 3) return std::nullopt;
 
     std::vector<double> d(maxLag + 2, 0.0);
     for (size_t lag = 1; lag <= maxLag + 1; ++lag) {
@@ -166,8 +165,7 @@ std::optional<double> pitch(const std::vector<double> &x, size_t begin, size_t l
     size_t best = 0;
     for (size_t lag = minLag; lag <= maxLag; ++lag) {
         if (cmnd[lag] < 0.15) {
-            while (lag + 1 <= maxLag && cmnd[lag + 1] < cmnd[lag])
-                ++lag;
+            while (lag + 1 <= maxLag && cmnd[lag + 1] < cmnd[lag]) ++lag;
             best = lag;
             break;
         }
@@ -175,10 +173,8 @@ std::optional<double> pitch(const std::vector<double> &x, size_t begin, size_t l
     if (best == 0) {
         best = minLag;
         for (size_t lag = minLag; lag <= maxLag; ++lag)
-            if (cmnd[lag] < cmnd[best])
-                best = lag;
-        if (cmnd[best] > 0.5)
-            return std::nullopt; // no periodic signal
+            if (cmnd[lag] < cmnd[best]) best = lag;
+        if (cmnd[best] > 0.5) return std::nullopt;  // no periodic signal
     }
     // Parabolic interpolation around the minimum for a sub-sample period.
     double a = cmnd[best - 1], b = cmnd[best], c = cmnd[best + 1];
@@ -187,32 +183,36 @@ std::optional<double> pitch(const std::vector<double> &x, size_t begin, size_t l
     return rate / period;
 }
 
-double argDouble(int &i, int argc, char **argv)
-{
-    if (i + 1 >= argc)
-        die(std::string("missing value after ") + argv[i]);
-    char *end = nullptr;
+double argDouble(int& i, int argc, char** argv) {
+    if (i + 1 >= argc) die(std::string("missing value after ") + argv[i]);
+    char* end = nullptr;
     double v = std::strtod(argv[++i], &end);
-    if (!end || *end)
-        die(std::string("not a number: ") + argv[i]);
+    if (!end || *end) die(std::string("not a number: ") + argv[i]);
     return v;
 }
 
-int tone(int argc, char **argv)
-{
+int tone(int argc, char** argv) {
     if (argc < 3)
-        die("usage: wavtool tone OUT.wav [--freq HZ] [--seconds S] [--rate R] [--channels C] [--amp A] [--delay S]");
+        die("usage: wavtool tone OUT.wav [--freq HZ] [--seconds S] [--rate R] [--channels C] "
+            "[--amp A] [--delay S]");
     std::string out = argv[2];
     double freq = 440, seconds = 1, rate = 48000, channels = 2, amp = 0.5, delay = 0;
     for (int i = 3; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--freq") freq = argDouble(i, argc, argv);
-        else if (a == "--seconds") seconds = argDouble(i, argc, argv);
-        else if (a == "--rate") rate = argDouble(i, argc, argv);
-        else if (a == "--channels") channels = argDouble(i, argc, argv);
-        else if (a == "--amp") amp = argDouble(i, argc, argv);
-        else if (a == "--delay") delay = argDouble(i, argc, argv);
-        else die("unknown option " + a);
+        if (a == "--freq")
+            freq = argDouble(i, argc, argv);
+        else if (a == "--seconds")
+            seconds = argDouble(i, argc, argv);
+        else if (a == "--rate")
+            rate = argDouble(i, argc, argv);
+        else if (a == "--channels")
+            channels = argDouble(i, argc, argv);
+        else if (a == "--amp")
+            amp = argDouble(i, argc, argv);
+        else if (a == "--delay")
+            delay = argDouble(i, argc, argv);
+        else
+            die("unknown option " + a);
     }
     const unsigned r = unsigned(rate), ch = unsigned(channels);
     const size_t silent = size_t(delay * r), sounding = size_t(seconds * r);
@@ -233,54 +233,53 @@ int tone(int argc, char **argv)
     for (size_t f = 0; f < frames; ++f) {
         double v = f < silent ? 0.0 : amp * std::sin(2 * M_PI * freq * double(f - silent) / r);
         auto s = int16_t(std::lround(std::clamp(v, -1.0, 1.0) * 32767));
-        for (unsigned c = 0; c < ch; ++c)
-            put16(wav, uint16_t(s));
+        for (unsigned c = 0; c < ch; ++c) put16(wav, uint16_t(s));
     }
     std::ofstream o(out, std::ios::binary);
-    o.write(reinterpret_cast<const char *>(wav.data()), std::streamsize(wav.size()));
-    if (!o)
-        die("cannot write " + out);
+    o.write(reinterpret_cast<const char*>(wav.data()), std::streamsize(wav.size()));
+    if (!o) die("cannot write " + out);
     return 0;
 }
 
-int analyze(int argc, char **argv)
-{
+int analyze(int argc, char** argv) {
     if (argc < 3)
-        die("usage: wavtool analyze IN.wav [--threshold-db DB] [--quiet-db DB] [--quiet-ms MS] [--pitch-ms MS]");
+        die("usage: wavtool analyze IN.wav [--threshold-db DB] [--quiet-db DB] [--quiet-ms MS] "
+            "[--pitch-ms MS]");
     double thresholdDb = -40, quietDb = -50, quietMs = 50, pitchMs = 300;
     for (int i = 3; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--threshold-db") thresholdDb = argDouble(i, argc, argv);
-        else if (a == "--quiet-db") quietDb = argDouble(i, argc, argv);
-        else if (a == "--quiet-ms") quietMs = argDouble(i, argc, argv);
-        else if (a == "--pitch-ms") pitchMs = argDouble(i, argc, argv);
-        else die("unknown option " + a);
+        if (a == "--threshold-db")
+            thresholdDb = argDouble(i, argc, argv);
+        else if (a == "--quiet-db")
+            quietDb = argDouble(i, argc, argv);
+        else if (a == "--quiet-ms")
+            quietMs = argDouble(i, argc, argv);
+        else if (a == "--pitch-ms")
+            pitchMs = argDouble(i, argc, argv);
+        else
+            die("unknown option " + a);
     }
     Audio audio = readWav(argv[2]);
-    const auto &x = audio.mono;
+    const auto& x = audio.mono;
     const double threshold = std::pow(10.0, thresholdDb / 20), quiet = std::pow(10.0, quietDb / 20);
 
     double peak = 0;
-    for (double v : x)
-        peak = std::max(peak, std::fabs(v));
+    for (double v : x) peak = std::max(peak, std::fabs(v));
 
     std::optional<size_t> onset;
     std::vector<size_t> onsets;
     const size_t quietFrames = size_t(quietMs * audio.rate / 1000);
-    size_t quietRun = quietFrames; // the start of the file counts as quiet
+    size_t quietRun = quietFrames;  // the start of the file counts as quiet
     bool armed = true;
     for (size_t i = 0; i < x.size(); ++i) {
         double v = std::fabs(x[i]);
         if (v > threshold) {
-            if (!onset)
-                onset = i;
-            if (armed)
-                onsets.push_back(i);
+            if (!onset) onset = i;
+            if (armed) onsets.push_back(i);
             armed = false;
             quietRun = 0;
         } else if (v < quiet) {
-            if (++quietRun >= quietFrames)
-                armed = true;
+            if (++quietRun >= quietFrames) armed = true;
         } else {
             quietRun = 0;
         }
@@ -295,8 +294,7 @@ int analyze(int argc, char **argv)
         std::cout << "onset_s=none\npre_onset_rms_dbfs=" << fmt(-INFINITY) << "\npitch_hz=none\n";
     } else {
         double sum = 0;
-        for (size_t i = 0; i < *onset; ++i)
-            sum += x[i] * x[i];
+        for (size_t i = 0; i < *onset; ++i) sum += x[i] * x[i];
         double preRms = *onset ? std::sqrt(sum / double(*onset)) : 0.0;
         // Skip the attack before measuring the pitch.
         size_t begin = *onset + audio.rate / 50;
@@ -312,14 +310,11 @@ int analyze(int argc, char **argv)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
-    if (command == "tone")
-        return tone(argc, argv);
-    if (command == "analyze")
-        return analyze(argc, argv);
+    if (command == "tone") return tone(argc, argv);
+    if (command == "analyze") return analyze(argc, argv);
     die("usage: wavtool tone|analyze ...");
 }
