@@ -84,8 +84,11 @@ wait_for 30 grep -q connected "$WORK/keyboard.log" || fail "Quillet did not conn
 echo "demo: keyboard $(grep connected "$WORK/keyboard.log")"
 wait "$KEYBOARD" || fail "the keyboard did not play its phrase"
 
-# The status line shows the keyboard's name by now; the last notes are still ringing.
-import -window root "$OUT/quillet.png" || fail "the screenshot failed"
+# The status line shows the keyboard's name by now; the last notes are still ringing. The
+# screen is black but for the window, which the trim keeps.
+import -window root "$WORK/screen.png" || fail "the screenshot failed"
+convert "$WORK/screen.png" -bordercolor black -border 1 -trim +repage "$OUT/quillet.png" ||
+    cp "$WORK/screen.png" "$OUT/quillet.png"
 sleep 2
 kill -INT "$RECORDER"
 wait "$RECORDER" || fail "the recording was not written"

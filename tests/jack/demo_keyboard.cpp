@@ -52,7 +52,9 @@ int main(int argc, char** argv) {
     const jack_nframes_t appeared = jack_frame_time(watch.get());
     // A second after Quillet, counted in JACK's frames.
     jackrig::WaitUntil(
-        [&] { return static_cast<int32_t>(jack_frame_time(watch.get()) - appeared) >= int32_t(rate); },
+        [&] {
+            return static_cast<int32_t>(jack_frame_time(watch.get()) - appeared) >= int32_t(rate);
+        },
         5s, 10ms);
 
     jackrig::Keyboard keys(name);

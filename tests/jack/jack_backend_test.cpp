@@ -33,7 +33,7 @@ constexpr float kSilent = 0.0f;
 constexpr long kBlock = 64;
 
 class RecordingListener : public mbs::InputListener {
-public:
+  public:
     std::atomic<bool> routed{true};
     // The JACK client's process thread, once known.
     std::optional<pthread_t> audioThread;
@@ -83,7 +83,7 @@ public:
         return deliveredOnAudioThread_;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<mbs::Delivery> deliveries_;
@@ -92,7 +92,7 @@ private:
 };
 
 class JackBackends : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         if (server_ && HasFailure())
             std::fprintf(stderr, "--- jackd's output ---\n%s\n", server_->Log().c_str());
@@ -360,8 +360,8 @@ TEST_F(JackBackends, MessagesFromOtherThreadsPlayOnePeriodAfterTheyArrive) {
         for (const auto& bytes : jackrig::DryAndPanned(ch, ch == 0 ? -1 : 1)) post(bytes);
     const jack_nframes_t first = clock.Now();
     post({0x90, 69, 110});
-    ASSERT_TRUE(jackrig::WaitUntil(
-        [&] { return static_cast<int32_t>(clock.Now() - first) >= 300; }, 2s, 0ms));
+    ASSERT_TRUE(jackrig::WaitUntil([&] { return static_cast<int32_t>(clock.Now() - first) >= 300; },
+                                   2s, 0ms));
     const jack_nframes_t second = clock.Now();
     post({0x91, 81, 110});
 
@@ -375,9 +375,10 @@ TEST_F(JackBackends, MessagesFromOtherThreadsPlayOnePeriodAfterTheyArrive) {
     const long late = onsetFirst - from;
     const long apart = onsetSecond - onsetFirst;
     const long posted = static_cast<int32_t>(second - first);
-    std::printf("posted notes sound %ld frames after they were posted (period %u); posted %ld "
-                "apart, sound %ld apart\n",
-                late, period, posted, apart);
+    std::printf(
+        "posted notes sound %ld frames after they were posted (period %u); posted %ld "
+        "apart, sound %ld apart\n",
+        late, period, posted, apart);
     // One period, give or take the estimate of the frame clock outside the audio thread.
     EXPECT_GE(late, static_cast<long>(period) - 32);
     EXPECT_LT(late, static_cast<long>(period) + kBlock + 32);
@@ -528,7 +529,8 @@ TEST_F(JackBackends, WithAnotherAudioOutputTheInputHandsMessagesToPlay) {
     ASSERT_NO_FATAL_FAILURE(ConnectKeyboard(keys));
 
     // Running status, a timing clock inside a message, and a GM reset across two events.
-    Send(keys, {{5, {0x90, 60, 100, 62}}, {6, {0xF8, 100, 0xF0, 0x7E, 0x7F}}, {7, {0x09, 0x01, 0xF7}}});
+    Send(keys,
+         {{5, {0x90, 60, 100, 62}}, {6, {0xF8, 100, 0xF0, 0x7E, 0x7F}}, {7, {0x09, 0x01, 0xF7}}});
     ASSERT_TRUE(listener_.WaitPlayed(4));
     ASSERT_TRUE(listener_.WaitDeliveries(1));
     const std::vector<Bytes> played = {

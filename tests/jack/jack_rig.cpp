@@ -4,8 +4,8 @@
 #include <jack/metadata.h>
 #include <jack/midiport.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,16 +88,22 @@ Child::Child(std::vector<std::string> argv, std::vector<std::string> env, std::s
     if (pid > 0) pid_ = pid;
 }
 
-Child::~Child() { Stop(); }
+Child::~Child() {
+    Stop();
+}
 
 bool Child::Running() {
     if (pid_ <= 0 || reaped_) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    if (waitpid(pid_, &status_, WNOHANG) == pid_) {
         reaped_ = true;
         return false;
     }
     return true;
+}
+
+std::optional<int> Child::ExitCode() {
+    if (pid_ <= 0 || Running()) return std::nullopt;
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }
 
 bool Child::Stop(std::chrono::milliseconds grace) {
@@ -105,7 +111,7 @@ bool Child::Stop(std::chrono::milliseconds grace) {
     kill(pid_, SIGTERM);
     if (WaitUntil([this] { return !Running(); }, grace)) return true;
     kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+    waitpid(pid_, &status_, 0);
     reaped_ = true;
     return false;
 }
@@ -122,7 +128,8 @@ std::string UniqueServerName() {
     return "quillet-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
 }
 
-Server::Server(unsigned period, unsigned rate) : name_(UniqueServerName()), period_(period), rate_(rate) {
+Server::Server(unsigned period, unsigned rate)
+    : name_(UniqueServerName()), period_(period), rate_(rate) {
     char dir[] = "/tmp/quillet-jack-XXXXXX";
     if (mkdtemp(dir)) dir_ = dir;
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
@@ -137,9 +144,8 @@ Server::Server(unsigned period, unsigned rate) : name_(UniqueServerName()), peri
         // for clients' answers, as a loaded test machine is slow. After -d, -r and -p are
         // the dummy driver's rate and period.
         child_ = std::make_unique<Child>(
-            std::vector<std::string>{"jackd", "-n", name_, "-p", "64", "-t", "5000", "-d",
-                                     "dummy", "-r",
-                                     std::to_string(rate), "-p", std::to_string(period)},
+            std::vector<std::string>{"jackd", "-n", name_, "-p", "64", "-t", "5000", "-d", "dummy",
+                                     "-r", std::to_string(rate), "-p", std::to_string(period)},
             std::vector<std::string>{"JACK_NO_AUDIO_RESERVATION=1"}, dir_ + "/jackd.log");
         if (!child_->Started()) break;
         ready_ = WaitUntil(
@@ -157,7 +163,8 @@ Server::Server(unsigned period, unsigned rate) : name_(UniqueServerName()), peri
         if (!ready_ && child_->Log().find("Too many servers") == std::string::npos) break;
         if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-    jack_set_error_function([](const char* message) { std::fprintf(stderr, "jack: %s\n", message); });
+    jack_set_error_function(
+        [](const char* message) { std::fprintf(stderr, "jack: %s\n", message); });
 }
 
 Server::~Server() {
@@ -205,7 +212,8 @@ Keyboard::~Keyboard() {
     jack_deactivate(client_.get());
     // JACK keeps metadata per user, not per server, and port identities repeat across
     // servers: a name left behind would show on another server's port.
-    if (named_) jack_remove_property(client_.get(), jack_port_uuid(port_), JACK_METADATA_PRETTY_NAME);
+    if (named_)
+        jack_remove_property(client_.get(), jack_port_uuid(port_), JACK_METADATA_PRETTY_NAME);
 }
 
 void Keyboard::SetPrettyName(const std::string& name) {
@@ -282,7 +290,9 @@ Recorder::~Recorder() {
     if (client_) jack_deactivate(client_.get());
 }
 
-std::string Recorder::PortName(int channel) const { return jack_port_name(ports_[channel]); }
+std::string Recorder::PortName(int channel) const {
+    return jack_port_name(ports_[channel]);
+}
 
 bool Recorder::ConnectFrom(const std::string& left, const std::string& right) {
     return jack_connect(client_.get(), left.c_str(), PortName(0).c_str()) == 0 &&
@@ -337,8 +347,8 @@ std::vector<std::vector<std::uint8_t>> DryAndPanned(int channel, int side) {
         out.push_back({cc, 38, static_cast<std::uint8_t>(data & 0x7F)});
         out.push_back({cc, 6, static_cast<std::uint8_t>(data >> 7)});
     };
-    generator(15, -1000);  // chorus send
-    generator(16, -1000);  // reverb send
+    generator(15, -1000);                    // chorus send
+    generator(16, -1000);                    // reverb send
     generator(17, side < 0 ? -1000 : 1000);  // pan, beyond either end
     out.push_back({cc, 91, 0});
     out.push_back({cc, 93, 0});
@@ -357,7 +367,8 @@ float Peak(std::span<const float> x, long from, long to) {
     from = std::max(from, 0L);
     to = std::min(to, static_cast<long>(x.size()));
     float peak = 0.0f;
-    for (long i = from; i < to; ++i) peak = std::max(peak, std::fabs(x[static_cast<std::size_t>(i)]));
+    for (long i = from; i < to; ++i)
+        peak = std::max(peak, std::fabs(x[static_cast<std::size_t>(i)]));
     return peak;
 }
 
@@ -392,7 +403,9 @@ double EstimateFrequency(std::span<const float> x, double rate, double minHz, do
     return 0;
 }
 
-double NoteFrequency(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
+double NoteFrequency(int note) {
+    return 440.0 * std::pow(2.0, (note - 69) / 12.0);
+}
 
 bool WriteWav(const std::string& path, std::span<const float> left, std::span<const float> right,
               unsigned rate) {
@@ -417,7 +430,8 @@ bool WriteWav(const std::string& path, std::span<const float> left, std::span<co
     for (std::size_t i = 0; i < frames; ++i) {
         for (float v : {left[i], right[i]}) {
             const float clipped = std::clamp(v, -1.0f, 1.0f);
-            put16(static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lrint(clipped * 32767.0f))));
+            put16(static_cast<std::uint16_t>(
+                static_cast<std::int16_t>(std::lrint(clipped * 32767.0f))));
         }
     }
     return static_cast<bool>(out);

@@ -5,8 +5,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <sstream>
 
 #include "jack_rig.h"
 
@@ -20,7 +26,7 @@ constexpr long kBlock = 64;
 constexpr const char* kInputPort = "Velunor:VelunorPort";
 
 class QuilletOverJack : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         keyboard_.reset();
         recorder_.reset();
@@ -28,21 +34,22 @@ protected:
         if (quillet_ && ::testing::Test::HasFailure())
             std::fprintf(stderr, "--- Quillet's output ---\n%s\n", quillet_->Log().c_str());
         quillet_.reset();
+        while (!desktop_.empty()) desktop_.pop_back();
         server_.reset();
     }
 
     // Starts a server and Quillet on it, and waits until Quillet's ports are there.
-    void Launch(unsigned period) {
+    void Launch(unsigned period, std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen"}) {
         server_ = std::make_unique<jackrig::Server>(period);
-        ASSERT_TRUE(server_->Ready()) << "jackd (package jackd2) did not start:\n" << server_->Log();
+        ASSERT_TRUE(server_->Ready()) << "jackd (package jackd2) did not start:\n"
+                                      << server_->Log();
         const std::string runtime = server_->Dir() + "/runtime";
         ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
-        quillet_ = std::make_unique<jackrig::Child>(
-            std::vector<std::string>{QUILLET_EXECUTABLE},
-            std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + runtime,
-                                     "JACK_DEFAULT_SERVER=" + server_->Name(),
-                                     "QUILLET_MIDI=jack"},
-            server_->Dir() + "/quillet.log");
+        env.insert(env.end(), {"XDG_RUNTIME_DIR=" + runtime,
+                               "JACK_DEFAULT_SERVER=" + server_->Name(), "QUILLET_MIDI=jack"});
+        quillet_ =
+            std::make_unique<jackrig::Child>(std::vector<std::string>{QUILLET_EXECUTABLE},
+                                             std::move(env), server_->Dir() + "/quillet.log");
         ASSERT_TRUE(quillet_->Started());
         checker_ = jackrig::OpenClient("checker");
         ASSERT_NE(checker_, nullptr);
@@ -62,10 +69,11 @@ protected:
 
     // Plugs a keyboard in and waits for Quillet's watch to connect it; returns how long that
     // took.
-    std::chrono::milliseconds PlugInKeyboard() {
+    std::chrono::milliseconds PlugInKeyboard(const std::string& prettyName = {}) {
         const auto plugged = std::chrono::steady_clock::now();
         keyboard_ = std::make_unique<Keyboard>("Test Keys");
         EXPECT_NE(keyboard_->Client(), nullptr);
+        if (!prettyName.empty()) keyboard_->SetPrettyName(prettyName);
         jackrig::WaitUntil(
             [&] { return jackrig::Connected(checker_.get(), keyboard_->PortName(), kInputPort); },
             5s, 2ms);
@@ -87,6 +95,7 @@ protected:
     }
 
     std::unique_ptr<jackrig::Server> server_;
+    std::vector<std::unique_ptr<jackrig::Child>> desktop_;
     std::unique_ptr<jackrig::Child> quillet_;
     jackrig::ClientPtr checker_;
     std::unique_ptr<jackrig::Recorder> recorder_;
@@ -170,9 +179,101 @@ TEST_F(QuilletOverJack, TwoNotesOfOneLongCycleStartAboutEightHundredFramesApart)
     EXPECT_GE(onsetSecond - second, 0);
     EXPECT_LT(onsetSecond - second, kBlock);
     EXPECT_NEAR(onsetSecond - onsetFirst, 800, kBlock);
-    const auto high = recorder_->Channel(1).subspan(static_cast<std::size_t>(onsetSecond + 4800), 8192);
+    const auto high =
+        recorder_->Channel(1).subspan(static_cast<std::size_t>(onsetSecond + 4800), 8192);
     EXPECT_NEAR(jackrig::EstimateFrequency(high, server_->Rate()), jackrig::NoteFrequency(81),
                 jackrig::NoteFrequency(81) * 0.02);
+}
+
+// The status line read from outside, as a screen reader reads it: a display (Xvfb), a
+// session bus with the accessibility bus on it, and tests/jack/read_status.py.
+class QuilletForScreenReaders : public QuilletOverJack {
+  protected:
+    void SetUp() override {
+        char dir[] = "/tmp/quillet-desktop-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+    }
+    void TearDown() override {
+        QuilletOverJack::TearDown();
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    // Starts a program of the desktop and waits until its log holds a line that `ready`
+    // accepts; returns that line.
+    std::string StartAndRead(std::vector<std::string> argv, std::vector<std::string> env,
+                             const std::string& log,
+                             const std::function<bool(const std::string&)>& ready) {
+        desktop_.push_back(
+            std::make_unique<jackrig::Child>(std::move(argv), std::move(env), dir_ + "/" + log));
+        jackrig::Child& child = *desktop_.back();
+        std::string found;
+        jackrig::WaitUntil(
+            [&] {
+                std::istringstream lines(child.Log());
+                for (std::string line; std::getline(lines, line);)
+                    if (ready(line)) found = line;
+                return !found.empty() || !child.Running();
+            },
+            10s, 20ms);
+        EXPECT_FALSE(found.empty()) << argv[0] << " did not start:\n" << child.Log();
+        return found;
+    }
+
+    // What read_status.py prints, or empty when it fails.
+    std::string ReadStatus() {
+        jackrig::Child reader({"/usr/bin/python3", READ_STATUS_SCRIPT}, env_, dir_ + "/status.log");
+        if (!jackrig::WaitUntil([&] { return !reader.Running(); }, 10s, 10ms)) return {};
+        if (reader.ExitCode() != 0) return {};
+        std::string text = reader.Log();
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        return text;
+    }
+
+    std::string dir_;
+    std::vector<std::string> env_;
+};
+
+TEST_F(QuilletForScreenReaders, TheStatusLineNamesThePluggedInKeyboard) {
+    for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/dbus-daemon",
+                             "/usr/libexec/at-spi-bus-launcher", "/usr/bin/python3"})
+        ASSERT_EQ(access(tool, X_OK), 0) << tool << " is missing (xvfb, dbus, at-spi2-core)";
+
+    const std::string bus = StartAndRead(
+        {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}, {},
+        "dbus.log", [](const std::string& line) { return line.rfind("unix:", 0) == 0; });
+    ASSERT_FALSE(bus.empty());
+    env_.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus);
+    const std::string display = StartAndRead(
+        {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x400x24"}, {},
+        "xvfb.log", [](const std::string& line) {
+            return !line.empty() && line.find_first_not_of("0123456789") == std::string::npos;
+        });
+    ASSERT_FALSE(display.empty());
+    env_.push_back("DISPLAY=:" + display);
+    desktop_.push_back(std::make_unique<jackrig::Child>(
+        std::vector<std::string>{"/usr/libexec/at-spi-bus-launcher", "--launch-immediately"}, env_,
+        dir_ + "/a11y.log"));
+
+    std::vector<std::string> env = env_;
+    env.insert(env.end(), {"QT_QPA_PLATFORM=xcb", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"});
+    // libxkbcommon-x11 strndup()s key names that are not NUL-terminated, which is allowed
+    // but what AddressSanitizer's strict string checks report.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    env.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":strict_string_checks=0");
+    ASSERT_NO_FATAL_FAILURE(Launch(256, env));
+    std::string status;
+    EXPECT_TRUE(jackrig::WaitUntil([&] { return (status = ReadStatus()) == "No keyboard found"; },
+                                   10s, 50ms))
+        << "status: " << status << "\n"
+        << desktop_.back()->Log();
+
+    PlugInKeyboard("Keystation 49");
+    ASSERT_TRUE(jackrig::Connected(checker_.get(), keyboard_->PortName(), kInputPort));
+    EXPECT_TRUE(
+        jackrig::WaitUntil([&] { return (status = ReadStatus()) == "Keystation 49"; }, 5s, 50ms))
+        << "status: " << status;
 }
 
 }  // namespace

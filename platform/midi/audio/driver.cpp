@@ -1,6 +1,7 @@
 #include <alsa/asoundlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -54,15 +55,26 @@ std::vector<std::string> DriverOrder(fluid_settings_t* settings) {
     return order;
 }
 
+// A positive whole number from the environment, or the fallback.
+int EnvInt(const char* name, int fallback) {
+    const char* text = std::getenv(name);
+    if (!text || !*text) return fallback;
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    return *end == '\0' && value > 0 && value <= 65536 ? static_cast<int>(value) : fallback;
+}
+
 class DriverOutput : public AudioOutput {
 public:
     const char* Name() const override { return "driver"; }
 
     bool Start(fluid_settings_t* settings, fluid_synth_t* synth, std::string& why) override {
         synth_ = synth;
-        // Small buffers: a note should sound as soon as the key is struck.
-        fluid_settings_setint(settings, "audio.period-size", 128);
-        fluid_settings_setint(settings, "audio.periods", 3);
+        // Small buffers: a note should sound as soon as the key is struck. A slow machine (an
+        // emulated one under test) needs bigger ones, or the device underruns and stops.
+        fluid_settings_setint(settings, "audio.period-size",
+                              EnvInt("QUILLET_AUDIO_PERIOD_SIZE", 128));
+        fluid_settings_setint(settings, "audio.periods", EnvInt("QUILLET_AUDIO_PERIODS", 3));
         std::string tried;
         for (const auto& name : DriverOrder(settings)) {
             fluid_settings_setstr(settings, "audio.driver", name.c_str());

@@ -57,7 +57,10 @@ ClientPtr OpenClient(const std::string& name, std::string& why) {
     QuietJack silence;
     jack_status_t status{};
     ClientPtr client(jack_client_open(name.c_str(), JackNoStartServer, &status));
-    if (!client) why = "no JACK server runs here (" + DescribeStatus(status) + ")";
+    if (!client && (status & JackServerFailed))
+        why = "no JACK server runs here (" + DescribeStatus(status) + ")";
+    else if (!client)
+        why = "the JACK server did not take the client (" + DescribeStatus(status) + ")";
     return client;
 }
 
@@ -112,7 +115,9 @@ std::shared_ptr<Client> Client::Acquire(const std::string& name, std::string& wh
 
 Client::~Client() = default;
 
-std::string Client::Name() const { return jack_get_client_name(handle_.get()); }
+std::string Client::Name() const {
+    return jack_get_client_name(handle_.get());
+}
 
 int Client::Process(jack_nframes_t nframes, void* arg) {
     auto* self = static_cast<Client*>(arg);
@@ -141,7 +146,9 @@ void Client::WaitForCycleEnd() const {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
-void Client::AttachAudio(AudioPart* part) { audio_.store(part); }
+void Client::AttachAudio(AudioPart* part) {
+    audio_.store(part);
+}
 
 void Client::DetachAudio(AudioPart* part) {
     AudioPart* expected = part;
@@ -149,7 +156,9 @@ void Client::DetachAudio(AudioPart* part) {
     WaitForCycleEnd();
 }
 
-void Client::AttachInput(InputPart* part) { input_.store(part); }
+void Client::AttachInput(InputPart* part) {
+    input_.store(part);
+}
 
 void Client::DetachInput(InputPart* part) {
     InputPart* expected = part;

@@ -27,6 +27,10 @@ JackOutput::~JackOutput() {
     if (attached_) client_->DetachAudio(this);
 }
 
+void JackOutput::Configure(fluid_settings_t* settings) const {
+    fluid_settings_setint(settings, "synth.threadsafe-api", 0);
+}
+
 double JackOutput::SampleRate() const {
     return client_ ? static_cast<double>(jack_get_sample_rate(client_->get())) : 0.0;
 }
@@ -123,9 +127,14 @@ void JackOutput::BeginCycle(jack_nframes_t nframes) {
         ApplyEvent(synth_, event);
         switch (event.kind) {
             case SynthEvent::Kind::ProgramChange:
-            case SynthEvent::Kind::ProgramSelect: RefreshProgram(event.channel & 0x0F); break;
-            case SynthEvent::Kind::SystemReset: RefreshAllPrograms(); break;
-            default: break;
+            case SynthEvent::Kind::ProgramSelect:
+                RefreshProgram(event.channel & 0x0F);
+                break;
+            case SynthEvent::Kind::SystemReset:
+                RefreshAllPrograms();
+                break;
+            default:
+                break;
         }
     }
 }
@@ -210,8 +219,12 @@ void JackOutput::Apply(const MidiMessage& message) {
         RefreshAllPrograms();
 }
 
-bool JackAvailable(std::string& why) { return jack::ServerRuns(why); }
+bool JackAvailable(std::string& why) {
+    return jack::ServerRuns(why);
+}
 
-std::unique_ptr<AudioOutput> CreateJackOutput() { return std::make_unique<JackOutput>(); }
+std::unique_ptr<AudioOutput> CreateJackOutput() {
+    return std::make_unique<JackOutput>();
+}
 
 }  // namespace mbs

@@ -19,11 +19,14 @@ namespace mbs {
 // reach it through lock-free queues. The callback renders in slices between the frames of
 // the cycle's events, so a note starts within one 64-frame synthesizer block of its frame.
 class JackOutput : public AudioOutput, private jack::AudioPart {
-public:
+  public:
     JackOutput();
     ~JackOutput() override;
 
     const char* Name() const override { return "jack"; }
+    // Settings for the synthesizer, before it is made: no mutex around its calls, since all
+    // of them happen on the callback once it runs, and the callback must not lock.
+    void Configure(fluid_settings_t* settings) const;
     bool Start(fluid_settings_t* settings, fluid_synth_t* synth, std::string& why) override;
     void Post(const SynthEvent& event) override;
     // Plays the message one period after the frame at which it arrived, so that messages
@@ -43,7 +46,7 @@ public:
     // The longest SysEx message PostMessage passes on; longer ones are dropped.
     static constexpr std::size_t kMaxPostedBytes = 1024;
 
-private:
+  private:
     // Laid out without padding, so that its bytes are all defined.
     struct Posted {
         jack_nframes_t due;  // frame time at which it plays
