@@ -281,23 +281,20 @@ private:
         listener_->Deliver(Delivery{id, NameOf(ev.source.client, ev.source.port), {std::move(bytes)}});
     }
 
+    // Asked on every event, since the kernel may give a gone keyboard's address to the next
+    // one; the remembered name serves only when the port has already gone.
     std::string NameOf(int client, int port) {
         uint64_t id = SourceId(client, port);
-        {
-            std::lock_guard lock(namesMutex_);
-            if (auto it = names_.find(id); it != names_.end()) return it->second;
-        }
         snd_seq_client_info_t* ci;
         snd_seq_port_info_t* pi;
         snd_seq_client_info_alloca(&ci);
         snd_seq_port_info_alloca(&pi);
-        if (snd_seq_get_any_client_info(input_.get(), client, ci) < 0 ||
-            snd_seq_get_any_port_info(input_.get(), client, port, pi) < 0)
-            return {};
-        std::string name = AlsaDisplayName(Describe(input_.get(), ci, pi, clientId_));
         std::lock_guard lock(namesMutex_);
-        names_[id] = name;
-        return name;
+        if (snd_seq_get_any_client_info(input_.get(), client, ci) >= 0 &&
+            snd_seq_get_any_port_info(input_.get(), client, port, pi) >= 0)
+            names_[id] = AlsaDisplayName(Describe(input_.get(), ci, pi, clientId_));
+        auto it = names_.find(id);
+        return it != names_.end() ? it->second : std::string();
     }
 
     SeqPtr input_;
