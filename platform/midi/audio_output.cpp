@@ -6,6 +6,13 @@ void AudioOutput::Post(const SynthEvent& event) {
     if (synth_) ApplyEvent(synth_, event);
 }
 
+int32_t AudioOutput::InstrumentIDOnChannel(int channel) const {
+    int sfid = 0, bank = 0, program = 0;
+    if (!synth_ || fluid_synth_get_program(synth_, channel, &sfid, &bank, &program) != FLUID_OK)
+        return 0;
+    return bank * 128 + program + 1;
+}
+
 void AudioOutput::PostMessage(const MidiMessage& message) {
     if (synth_) ApplyMessage(synth_, message);
 }
@@ -73,9 +80,6 @@ bool DriverAvailable(std::string&) { return true; }
 bool OfflineAvailable(std::string&) { return true; }
 
 }  // namespace
-
-bool JackAvailable(std::string& why);
-std::unique_ptr<AudioOutput> CreateJackOutput();
 
 const std::vector<AudioBackend>& AudioBackends() {
     static const std::vector<AudioBackend> backends = {

@@ -25,6 +25,11 @@ public:
     virtual void PostMessage(const MidiMessage& message);
     // The sample rate the synthesizer must run at, or 0 to keep its own.
     virtual double SampleRate() const { return 0; }
+    // Adjusts the synthesizer's settings before it is made.
+    virtual void Configure(fluid_settings_t* settings) const { (void)settings; }
+    // The instrument (bank * 128 + program + 1) that a channel plays; 0 when unknown. Safe
+    // from the GUI thread.
+    virtual int32_t InstrumentIDOnChannel(int channel) const;
 
 protected:
     fluid_synth_t* synth_ = nullptr;
@@ -46,6 +51,8 @@ struct AudioBackend {
 const std::vector<AudioBackend>& AudioBackends();
 const AudioBackend* FindAudioBackend(const std::string& name);
 
+bool JackAvailable(std::string& why);
+std::unique_ptr<AudioOutput> CreateJackOutput();
 std::unique_ptr<AudioOutput> CreateDriverOutput();
 std::unique_ptr<AudioOutput> CreateOfflineOutput();
 

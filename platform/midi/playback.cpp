@@ -45,10 +45,7 @@ std::string MidiPlaybackMBS::InstrumentName(int32_t id) const {
 
 int32_t MidiPlaybackMBS::InstrumentIDOnChannel(int32_t channel) const {
     if (!engine_ || channel < 0 || channel > 15) return 0;
-    int sfid = 0, bank = 0, program = 0;
-    if (fluid_synth_get_program(engine_->Synth(), channel, &sfid, &bank, &program) != FLUID_OK)
-        return 0;
-    return bank * 128 + program + 1;
+    return engine_->Output().InstrumentIDOnChannel(channel);
 }
 
 void MidiPlaybackMBS::SetInstrumentIDOnChannel(int32_t channel, int32_t id) {

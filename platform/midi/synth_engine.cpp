@@ -92,6 +92,7 @@ std::unique_ptr<SynthEngine> SynthEngine::Create(const std::string& audioBackend
     if (double rate = e->output_->SampleRate(); rate > 0)
         fluid_settings_setnum(e->settings_.get(), "synth.sample-rate", rate);
 
+    e->output_->Configure(e->settings_.get());
     e->synth_.reset(new_fluid_synth(e->settings_.get()));
     if (!e->synth_) {
         why = "FluidSynth could not create a synthesizer";

@@ -26,7 +26,7 @@ class JackOutput : public AudioOutput, private jack::AudioPart {
     const char* Name() const override { return "jack"; }
     // Settings for the synthesizer, before it is made: no mutex around its calls, since all
     // of them happen on the callback once it runs, and the callback must not lock.
-    void Configure(fluid_settings_t* settings) const;
+    void Configure(fluid_settings_t* settings) const override;
     bool Start(fluid_settings_t* settings, fluid_synth_t* synth, std::string& why) override;
     void Post(const SynthEvent& event) override;
     // Plays the message one period after the frame at which it arrived, so that messages
@@ -36,7 +36,7 @@ class JackOutput : public AudioOutput, private jack::AudioPart {
 
     // The instrument (bank * 128 + program + 1) that a channel plays, as the callback last
     // left it; safe from any thread. 0 before Start or for a channel out of range.
-    int32_t InstrumentIDOnChannel(int channel) const;
+    int32_t InstrumentIDOnChannel(int channel) const override;
 
     // Frames the callback has handled, and of those the frames the synthesizer rendered:
     // with no voice sounding it writes silence without rendering.
