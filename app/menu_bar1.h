@@ -8,7 +8,7 @@ namespace quillet {
 // The application's one menu bar: File (Quit) and Help (About, Quick Start, Check for
 // Updates, the web site). The application object and the main window show the same instance.
 class MenuBar1 : public fw::MenuBar {
-  public:
+public:
     MenuBar1();
     // Builds the File menu.
     void Untitled1();

@@ -20,16 +20,22 @@ std::optional<UpdateSite>& UpdateSiteOverride() {
 
 }  // namespace
 
-void QuilletFree::Event_Open() { mbs::DebugMessageEnableMBS(false); }
+void QuilletFree::Event_Open() {
+    mbs::DebugMessageEnableMBS(false);
+}
 
-void QuilletFree::Event_Activate() { shared::Window1()->SetVisible(true); }
+void QuilletFree::Event_Activate() {
+    shared::Window1()->SetVisible(true);
+}
 
 void QuilletFree::CheckForUpdates(const std::string& name) {
     UpdateSite site = UpdateSiteOverride().value_or(UpdateSite());
     fw::MsgBox(UpdateCheckMessage(name, ShortVersion(), site));
 }
 
-fw::Ref<QuilletFree> App() { return fw::Application::Instance().Cast<QuilletFree>(); }
+fw::Ref<QuilletFree> App() {
+    return fw::Application::Instance().Cast<QuilletFree>();
+}
 
 void Main(fw::Runtime& runtime) {
     mbs::LoadMidiComponent();

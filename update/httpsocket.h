@@ -20,7 +20,7 @@
 // then comes through the events, which are raised while the socket is polled (Poll, or
 // fw::PollAllSockets from an event loop).
 class HTTPSocket : public fw::TCPSocket, public SOAPSocket {
-  public:
+public:
     // Error codes of the client besides the socket's own (see fw::TCPSocket), which tell why a
     // connection was not made or was reset.
     static constexpr int32_t kErrorTimedOut = -1;        // no progress within timeoutSeconds
@@ -80,7 +80,7 @@ class HTTPSocket : public fw::TCPSocket, public SOAPSocket {
     int32_t MaxBodyBytes = 16 * 1024 * 1024;
     int32_t OverallTimeoutMilliseconds = 0;
 
-  protected:
+protected:
     // The client's events, for a subclass to handle. All but AuthenticationRequired are raised
     // only when synchronous is false.
     virtual void PageReceived(const std::string& /*url*/, int32_t /*httpStatus*/,
@@ -122,7 +122,7 @@ class HTTPSocket : public fw::TCPSocket, public SOAPSocket {
     int32_t _httpStatusCode = 0;
     std::string _authenticationKey;
 
-  private:
+private:
     void Event_Connected() final;
     void Event_DataAvailable() final;
     void Event_Error() final;

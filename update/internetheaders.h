@@ -11,7 +11,7 @@
 // each further one under the name, ":" and its number (name:1, name:2, ...), so repeated
 // headers keep every value. Names match without regard to ASCII case.
 class InternetHeaders {
-  public:
+public:
     // Number of stored entries.
     int32_t Count() const { return Headers.Count(); }
     // The header name of the entry at a 0-based index (its key up to the first ":").
@@ -47,7 +47,7 @@ class InternetHeaders {
     // CR LF when the text has one; else LF, else CR when it has one; else CR LF.
     static std::string DetermineEOLCharacter(std::string_view text);
 
-  private:
+private:
     static std::string KeyFor(std::string_view name, int32_t n);
     void Forget(std::string_view name);
 

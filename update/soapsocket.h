@@ -9,7 +9,7 @@
 // What a SOAP client needs of its transport: a request body, blocking POST and GET, the
 // request headers and the outcome.
 class SOAPSocket {
-  public:
+public:
     virtual ~SOAPSocket() = default;
     virtual void SetPostContent(const std::string& content, const std::string& contentType) = 0;
     virtual std::string Post(const std::string& url, int32_t timeout) = 0;

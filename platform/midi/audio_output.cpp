@@ -33,38 +33,61 @@ void ApplyMessage(fluid_synth_t* synth, const MidiMessage& m) {
     if (status >= 0xF0) return;
     int ch = m.Channel();
     switch (status & 0xF0) {
-        case 0x80: fluid_synth_noteoff(synth, ch, m.Data1()); break;
+        case 0x80:
+            fluid_synth_noteoff(synth, ch, m.Data1());
+            break;
         case 0x90:
             if (m.Data2() == 0)
                 fluid_synth_noteoff(synth, ch, m.Data1());
             else
                 fluid_synth_noteon(synth, ch, m.Data1(), m.Data2());
             break;
-        case 0xA0: fluid_synth_key_pressure(synth, ch, m.Data1(), m.Data2()); break;
-        case 0xB0: fluid_synth_cc(synth, ch, m.Data1(), m.Data2()); break;
-        case 0xC0: fluid_synth_program_change(synth, ch, m.Data1()); break;
-        case 0xD0: fluid_synth_channel_pressure(synth, ch, m.Data1()); break;
-        case 0xE0: fluid_synth_pitch_bend(synth, ch, m.Data1() | (m.Data2() << 7)); break;
-        default: break;
+        case 0xA0:
+            fluid_synth_key_pressure(synth, ch, m.Data1(), m.Data2());
+            break;
+        case 0xB0:
+            fluid_synth_cc(synth, ch, m.Data1(), m.Data2());
+            break;
+        case 0xC0:
+            fluid_synth_program_change(synth, ch, m.Data1());
+            break;
+        case 0xD0:
+            fluid_synth_channel_pressure(synth, ch, m.Data1());
+            break;
+        case 0xE0:
+            fluid_synth_pitch_bend(synth, ch, m.Data1() | (m.Data2() << 7));
+            break;
+        default:
+            break;
     }
 }
 
 void ApplyEvent(fluid_synth_t* synth, const SynthEvent& e) {
     switch (e.kind) {
-        case SynthEvent::Kind::NoteOn: fluid_synth_noteon(synth, e.channel, e.a, e.b); break;
-        case SynthEvent::Kind::NoteOff: fluid_synth_noteoff(synth, e.channel, e.a); break;
+        case SynthEvent::Kind::NoteOn:
+            fluid_synth_noteon(synth, e.channel, e.a, e.b);
+            break;
+        case SynthEvent::Kind::NoteOff:
+            fluid_synth_noteoff(synth, e.channel, e.a);
+            break;
         case SynthEvent::Kind::KeyPressure:
             fluid_synth_key_pressure(synth, e.channel, e.a, e.b);
             break;
-        case SynthEvent::Kind::Controller: fluid_synth_cc(synth, e.channel, e.a, e.b); break;
+        case SynthEvent::Kind::Controller:
+            fluid_synth_cc(synth, e.channel, e.a, e.b);
+            break;
         case SynthEvent::Kind::ProgramChange:
             fluid_synth_program_change(synth, e.channel, e.a);
             break;
         case SynthEvent::Kind::ChannelPressure:
             fluid_synth_channel_pressure(synth, e.channel, e.a);
             break;
-        case SynthEvent::Kind::PitchBend: fluid_synth_pitch_bend(synth, e.channel, e.a); break;
-        case SynthEvent::Kind::SystemReset: fluid_synth_system_reset(synth); break;
+        case SynthEvent::Kind::PitchBend:
+            fluid_synth_pitch_bend(synth, e.channel, e.a);
+            break;
+        case SynthEvent::Kind::SystemReset:
+            fluid_synth_system_reset(synth);
+            break;
         case SynthEvent::Kind::ProgramSelect: {
             fluid_sfont_t* sfont = fluid_synth_get_sfont(synth, 0);
             if (sfont)
@@ -76,8 +99,12 @@ void ApplyEvent(fluid_synth_t* synth, const SynthEvent& e) {
 
 namespace {
 
-bool DriverAvailable(std::string&) { return true; }
-bool OfflineAvailable(std::string&) { return true; }
+bool DriverAvailable(std::string&) {
+    return true;
+}
+bool OfflineAvailable(std::string&) {
+    return true;
+}
 
 }  // namespace
 

@@ -1,10 +1,10 @@
 #include "component.h"
 
 #include <atomic>
-#include <functional>
-#include <mutex>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <optional>
 
 #include "audio/offline.h"
@@ -80,9 +80,15 @@ void LoadMidiComponent() {
     }
 }
 
-std::string AudioBackendName() { return C().audioBackend; }
-std::string MidiInputBackendName() { return C().midiBackend; }
-std::string MidiInputFailures() { return C().midiFailures; }
+std::string AudioBackendName() {
+    return C().audioBackend;
+}
+std::string MidiInputBackendName() {
+    return C().midiBackend;
+}
+std::string MidiInputFailures() {
+    return C().midiFailures;
+}
 
 namespace {
 std::atomic<bool> debugEnabled{true};
@@ -92,7 +98,9 @@ std::function<void(const std::string&)> debugHook;
 
 }  // namespace
 
-void DebugMessageEnableMBS(bool activate) { debugEnabled.store(activate); }
+void DebugMessageEnableMBS(bool activate) {
+    debugEnabled.store(activate);
+}
 
 void DebugMessageMBS(const std::string& message) {
     {
@@ -104,8 +112,12 @@ void DebugMessageMBS(const std::string& message) {
 
 namespace testing {
 
-void ForceAudioBackend(std::optional<std::string> name) { C().forcedAudio = std::move(name); }
-void ForceMidiBackend(std::optional<std::string> name) { C().forcedMidi = std::move(name); }
+void ForceAudioBackend(std::optional<std::string> name) {
+    C().forcedAudio = std::move(name);
+}
+void ForceMidiBackend(std::optional<std::string> name) {
+    C().forcedMidi = std::move(name);
+}
 void SetDebugMessageHook(std::function<void(const std::string&)> hook) {
     std::lock_guard lock(debugHookMutex);
     debugHook = std::move(hook);
@@ -122,9 +134,15 @@ std::optional<std::vector<std::string>> SoundFontOverride() {
 void SetInstrumentOverride(std::optional<std::vector<Instrument>> instruments) {
     C().instruments = std::move(instruments);
 }
-std::optional<std::vector<Instrument>> InstrumentOverride() { return C().instruments; }
-std::vector<std::pair<int32_t, int32_t>> InstrumentRequests() { return C().requests; }
-void ClearInstrumentRequests() { C().requests.clear(); }
+std::optional<std::vector<Instrument>> InstrumentOverride() {
+    return C().instruments;
+}
+std::vector<std::pair<int32_t, int32_t>> InstrumentRequests() {
+    return C().requests;
+}
+void ClearInstrumentRequests() {
+    C().requests.clear();
+}
 
 bool RenderOffline(MidiPlaybackMBS& player, float* left, float* right, int frames) {
     if (!player.Engine()) return false;
@@ -134,7 +152,9 @@ bool RenderOffline(MidiPlaybackMBS& player, float* left, float* right, int frame
     return true;
 }
 
-void RecordInstrumentRequest(int32_t channel, int32_t id) { C().requests.emplace_back(channel, id); }
+void RecordInstrumentRequest(int32_t channel, int32_t id) {
+    C().requests.emplace_back(channel, id);
+}
 
 }  // namespace testing
 

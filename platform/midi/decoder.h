@@ -36,7 +36,7 @@ bool IsNoteOff(const MidiMessage& message);
 // message in progress across packets. Allocates only in its constructor, so it can run on
 // a real-time thread.
 class MidiDecoder {
-  public:
+public:
     static constexpr std::size_t kDefaultMaxSysExBytes = 512;
 
     // max_sysex_bytes bounds a SysEx message, F0 and F7 included; longer ones are dropped.
@@ -62,7 +62,7 @@ class MidiDecoder {
 
     std::size_t MaxSysExBytes() const { return max_sysex_; }
 
-  private:
+private:
     void StartStatus(std::uint8_t status, MidiMessage& out, bool& complete);
 
     std::size_t max_sysex_;

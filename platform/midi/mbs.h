@@ -21,7 +21,7 @@ class PortListener;
 struct SourceInfo;
 
 // Error codes in Lasterror.
-inline constexpr int32_t kMIDINoMidiSystem = -10845;  // no MIDI back-end can work here
+inline constexpr int32_t kMIDINoMidiSystem = -10845;   // no MIDI back-end can work here
 inline constexpr int32_t kMIDIInvalidClient = -10830;  // the client did not start
 
 // A text of the component.

@@ -47,12 +47,13 @@ public:
         auto endpoint = fw::New<MidiEndpointMBS>(delivery.sourceId, delivery.sourceName, input);
         std::vector<fw::Ref<MidiPacketMBS>> packets;
         packets.reserve(delivery.packets.size());
-        for (auto& bytes : delivery.packets) packets.push_back(fw::New<MidiPacketMBS>(std::move(bytes)));
+        for (auto& bytes : delivery.packets)
+            packets.push_back(fw::New<MidiPacketMBS>(std::move(bytes)));
         try {
             port->Event_Read(endpoint, fw::New<MidiPacketListMBS>(std::move(packets)));
         } catch (const fw::RuntimeException& e) {
-            std::fprintf(stderr, "quillet: %s in the input port's Read handler: %s\n", e.ClassName(),
-                         e.Message.c_str());
+            std::fprintf(stderr, "quillet: %s in the input port's Read handler: %s\n",
+                         e.ClassName(), e.Message.c_str());
         }
     }
 
@@ -82,14 +83,17 @@ private:
     std::atomic<bool> routed_{false};
 };
 
-fw::Ref<CFStringMBS> NewCFStringMBS(const std::string& text) { return fw::New<CFStringMBS>(text); }
+fw::Ref<CFStringMBS> NewCFStringMBS(const std::string& text) {
+    return fw::New<CFStringMBS>(text);
+}
 
 fw::Ref<CFStringMBS> kMIDIPropertyName() {
     static const fw::Ref<CFStringMBS> key = NewCFStringMBS("name");
     return key;
 }
 
-MidiEndpointMBS::MidiEndpointMBS(uint64_t sourceId, std::string name, std::weak_ptr<MidiInput> input)
+MidiEndpointMBS::MidiEndpointMBS(uint64_t sourceId, std::string name,
+                                 std::weak_ptr<MidiInput> input)
     : sourceId_(sourceId), name_(std::move(name)), input_(std::move(input)) {
     handle_ = HandleOf(sourceId);
 }
@@ -116,7 +120,9 @@ void MidiPortMBS::SetCallback(int64_t callback, const fw::Ref<MidiPlaybackMBS>& 
     listener_->Route(callback == kPlaybackCallback ? player : nullptr);
 }
 
-bool MidiPortMBS::IsRouted() const { return listener_->Routed(); }
+bool MidiPortMBS::IsRouted() const {
+    return listener_->Routed();
+}
 
 void MidiPortMBS::ConnectSource(const fw::Ref<MidiEndpointMBS>& source) {
     uint64_t id = source->SourceId();
@@ -151,8 +157,8 @@ void MidiClientMBS::Init(const fw::Ref<CFStringMBS>& name) {
     int32_t error = input->Open(clientName);
     if (error != 0) {
         lasterror_ = error;
-        std::fprintf(stderr, "quillet: the %s MIDI client could not start (error %d)\n", backend->name,
-                     error);
+        std::fprintf(stderr, "quillet: the %s MIDI client could not start (error %d)\n",
+                     backend->name, error);
         return;
     }
     input_ = std::move(input);
@@ -160,7 +166,8 @@ void MidiClientMBS::Init(const fw::Ref<CFStringMBS>& name) {
     lasterror_ = 0;
 }
 
-void MidiClientMBS::CreateInputPort(const fw::Ref<CFStringMBS>& name, const fw::Ref<MidiPortMBS>& port) {
+void MidiClientMBS::CreateInputPort(const fw::Ref<CFStringMBS>& name,
+                                    const fw::Ref<MidiPortMBS>& port) {
     std::string portName = name->Str();
     if (!input_) {
         lasterror_ = kMIDIInvalidClient;
@@ -184,7 +191,8 @@ int32_t MidiClientMBS::NumberOfSources() {
 fw::Ref<MidiEndpointMBS> MidiClientMBS::GetSource(int32_t index) {
     if (!input_) return fw::New<MidiEndpointMBS>();
     std::vector<SourceInfo> sources = input_->Sources();
-    if (index < 0 || static_cast<size_t>(index) >= sources.size()) return fw::New<MidiEndpointMBS>();
+    if (index < 0 || static_cast<size_t>(index) >= sources.size())
+        return fw::New<MidiEndpointMBS>();
     const SourceInfo& s = sources[static_cast<size_t>(index)];
     return fw::New<MidiEndpointMBS>(s.id, s.name, input_);
 }

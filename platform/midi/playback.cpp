@@ -25,7 +25,9 @@ bool MidiPlaybackMBS::Init() {
     return true;
 }
 
-int64_t MidiPlaybackMBS::Callback() const { return kPlaybackCallback; }
+int64_t MidiPlaybackMBS::Callback() const {
+    return kPlaybackCallback;
+}
 
 int32_t MidiPlaybackMBS::InstrumentCount() const {
     return engine_ ? static_cast<int32_t>(engine_->Instruments().size()) : 0;

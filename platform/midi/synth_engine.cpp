@@ -74,7 +74,8 @@ std::vector<Instrument> ListInstruments(fluid_sfont_t* sfont) {
     return out;
 }
 
-std::unique_ptr<SynthEngine> SynthEngine::Create(const std::string& audioBackend, std::string& why) {
+std::unique_ptr<SynthEngine> SynthEngine::Create(const std::string& audioBackend,
+                                                 std::string& why) {
     std::unique_ptr<SynthEngine> e(new SynthEngine);
     e->settings_.reset(new_fluid_settings());
     if (!e->settings_) {

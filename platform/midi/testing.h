@@ -9,7 +9,6 @@
 
 #include "playback.h"
 
-
 // Hooks for tests of the component: they choose back-ends and instrument sets that a test
 // machine can provide.
 namespace mbs {

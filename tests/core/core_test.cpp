@@ -78,7 +78,8 @@ TEST(Text, ComparisonIgnoresAsciiCaseAndSortsDeterministically) {
     EXPECT_FALSE(fw::TextEquals("é", "É"));
     std::vector<std::string> names{"violin", "Accordian", "Violin", "banjo", "Bagpipe", "b"};
     fw::SortTexts(names);
-    EXPECT_EQ(names, (std::vector<std::string>{"Accordian", "b", "Bagpipe", "banjo", "Violin", "violin"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Accordian", "b", "Bagpipe", "banjo", "Violin", "violin"}));
 }
 
 TEST(Text, Base64) {

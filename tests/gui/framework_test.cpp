@@ -65,18 +65,21 @@ TEST(FrameworkDeathTest, AnUnhandledExceptionIsReportedAndEndsTheProgramWithStat
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            fw::testing::SetMsgBoxHook([](const std::string& m) { std::fprintf(stderr, "[box] %s\n", m.c_str()); });
+            fw::testing::SetMsgBoxHook(
+                [](const std::string& m) { std::fprintf(stderr, "[box] %s\n", m.c_str()); });
             auto w = fw::Window::Build<ThrowingWindow>();
             WaitFor([] { return false; }, 5000);
         },
         ::testing::ExitedWithCode(1),
-        "NilObjectException was not handled(.|\n)*\\[box\\] An exception of class NilObjectException");
+        "NilObjectException was not handled(.|\n)*\\[box\\] An exception of class "
+        "NilObjectException");
 }
 
 TEST(Framework, HandlersReportExceptionsThroughTheHook) {
     std::vector<std::string> reports;
-    fw::testing::SetUnhandledExceptionHook(
-        [&](const std::string& cls, const std::string& message) { reports.push_back(cls + "|" + message); });
+    fw::testing::SetUnhandledExceptionHook([&](const std::string& cls, const std::string& message) {
+        reports.push_back(cls + "|" + message);
+    });
     auto w = fw::Window::Build<ThrowingWindow>();
     EXPECT_TRUE(WaitFor([&] { return !reports.empty(); }, 2000));
     EXPECT_EQ(reports.at(0), "NilObjectException|");

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <qpa/qwindowsysteminterface.h>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QMainWindow>
 #include <QTest>
 #include <QWheelEvent>
-#include <qpa/qwindowsysteminterface.h>
 
 #include <algorithm>
 #include <map>
@@ -34,7 +34,9 @@ std::vector<Row> Rows(quillet::Window1& w) {
     return rows;
 }
 
-std::string Trimmed(const char* s) { return fw::Trim(s ? s : ""); }
+std::string Trimmed(const char* s) {
+    return fw::Trim(s ? s : "");
+}
 
 // The presets of the installed GM SoundFont, read with a FluidSynth of the test's own.
 std::vector<std::pair<int32_t, std::string>> PresetsInBankProgramOrder(const std::string& path) {
@@ -63,14 +65,16 @@ void SetListIndex(quillet::Window1& w, int32_t i) {
     w.ControlAs<fw::PopupMenu>("InstrumentsList")->SetListIndex(i);
 }
 
-std::string Status(quillet::Window1& w) { return w.ControlAs<fw::StaticText>("Warnings")->Text(); }
+std::string Status(quillet::Window1& w) {
+    return w.ControlAs<fw::StaticText>("Warnings")->Text();
+}
 
 // A wheel turn as the window system reports it, over the middle of the target widget.
 void Wheel(QWidget* target, int notchesTowardUser) {
     QWidget* top = target->window();
     QPoint at = target->mapTo(top, QPoint(target->width() / 2, target->height() / 2));
-    QWindowSystemInterface::handleWheelEvent(top->windowHandle(), at, top->mapToGlobal(at), QPoint(),
-                                             QPoint(0, -120 * notchesTowardUser));
+    QWindowSystemInterface::handleWheelEvent(top->windowHandle(), at, top->mapToGlobal(at),
+                                             QPoint(), QPoint(0, -120 * notchesTowardUser));
     QWindowSystemInterface::flushWindowSystemEvents();
 }
 
@@ -107,7 +111,8 @@ TEST_F(WindowTest, OpensWithTheGMSoundFontAndSelectsDulcimer) {
     EXPECT_EQ(combo->currentText().toStdString(), "Dulcimer");
 
     int sfid = 0, bank = -1, program = -1;
-    ASSERT_EQ(fluid_synth_get_program(w->player->Engine()->Synth(), 0, &sfid, &bank, &program), FLUID_OK);
+    ASSERT_EQ(fluid_synth_get_program(w->player->Engine()->Synth(), 0, &sfid, &bank, &program),
+              FLUID_OK);
     EXPECT_EQ(bank, 0);
     EXPECT_EQ(program, 15);
 
@@ -115,7 +120,8 @@ TEST_F(WindowTest, OpensWithTheGMSoundFontAndSelectsDulcimer) {
     auto pianoRow = std::find(rows.begin(), rows.end(), Row{"Yamaha Grand Piano", 1});
     ASSERT_NE(pianoRow, rows.end());
     combo->activated(static_cast<int>(pianoRow - rows.begin()));
-    ASSERT_EQ(fluid_synth_get_program(w->player->Engine()->Synth(), 0, &sfid, &bank, &program), FLUID_OK);
+    ASSERT_EQ(fluid_synth_get_program(w->player->Engine()->Synth(), 0, &sfid, &bank, &program),
+              FLUID_OK);
     EXPECT_EQ(bank, 0);
     EXPECT_EQ(program, 0);
 }
@@ -125,10 +131,11 @@ TEST_F(WindowTest, BuildsRowsFromTheSynthesizersInstruments) {
     mbs::testing::SetInstrumentOverride(Instruments(
         {{40, "Violin"}, {16, "Dulcimer"}, {3, "Accordion"}, {77, "Violin"}, {2, "Celesta"}}));
     auto w = quillet::shared::Window1();
-    EXPECT_EQ(Rows(*w), (std::vector<Row>{{"Accordion", 3}, {"Celesta", 2}, {"Dulcimer", 16},
-                                          {"Violin", 40}}));
+    EXPECT_EQ(Rows(*w), (std::vector<Row>{
+                            {"Accordion", 3}, {"Celesta", 2}, {"Dulcimer", 16}, {"Violin", 40}}));
     EXPECT_EQ(ListIndex(*w), 2);
-    EXPECT_EQ(mbs::testing::InstrumentRequests(), (std::vector<std::pair<int32_t, int32_t>>{{0, 16}}));
+    EXPECT_EQ(mbs::testing::InstrumentRequests(),
+              (std::vector<std::pair<int32_t, int32_t>>{{0, 16}}));
 
     // Choosing the same row again sends its instrument again.
     auto* combo = fw::ContentOf(*w)->findChild<QComboBox*>();
@@ -145,8 +152,7 @@ TEST_F(WindowTest, BuildsRowsFromTheSynthesizersInstruments) {
 }
 
 TEST_F(WindowTest, DefaultSharingANameWithALowerIndexSelectsNothing) {
-    mbs::testing::SetInstrumentOverride(
-        Instruments({{5, "Bells"}, {16, "Bells"}, {9, "Organ"}}));
+    mbs::testing::SetInstrumentOverride(Instruments({{5, "Bells"}, {16, "Bells"}, {9, "Organ"}}));
     auto w = quillet::shared::Window1();
     EXPECT_EQ(Rows(*w), (std::vector<Row>{{"Bells", 5}, {"Organ", 9}}));
     EXPECT_EQ(ListIndex(*w), -1);

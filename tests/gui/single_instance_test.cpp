@@ -22,7 +22,8 @@ TEST(SingleInstance, ASecondStartShowsTheHiddenWindow) {
 
     mbs::testing::ForceAudioBackend("offline");
     mbs::testing::ForceMidiBackend("loopback");
-    mbs::testing::SetInstrumentOverride(std::vector<mbs::Instrument>{{16, "Dulcimer"}, {1, "Piano"}});
+    mbs::testing::SetInstrumentOverride(
+        std::vector<mbs::Instrument>{{16, "Dulcimer"}, {1, "Piano"}});
     mbs::LoadMidiComponent();
     fw::Application::Register(fw::New<quillet::QuilletFree>());
     auto w = quillet::shared::Window1();
@@ -44,8 +45,8 @@ TEST(SingleInstance, ASecondStartShowsTheHiddenWindow) {
     EXPECT_EQ(quillet::shared::Window1(), w);
     EXPECT_EQ(fw::Window::OpenWindows().size(), 1u);
     EXPECT_EQ(w->ControlAs<fw::StaticText>("Warnings")->Text(), "Keys MIDI 1");
-    EXPECT_EQ(w->ControlAs<fw::PopupMenu>("InstrumentsList")->List(
-                  w->ControlAs<fw::PopupMenu>("InstrumentsList")->ListIndex()),
+    EXPECT_EQ(w->ControlAs<fw::PopupMenu>("InstrumentsList")
+                  ->List(w->ControlAs<fw::PopupMenu>("InstrumentsList")->ListIndex()),
               "Dulcimer");
     fw::Quit(0);
     fw::Application::Register(nullptr);

@@ -27,7 +27,7 @@ inline TestServer::Handler ServeAndHold(std::string reply) {
 
 // An HTTP client that records the events it raises and shows some of its inner state.
 class RecordingClient : public HTTPSocket {
-  public:
+public:
     std::vector<std::string> events;
     std::string progressData;
     std::string pageReceivedBody;
@@ -51,7 +51,7 @@ class RecordingClient : public HTTPSocket {
         return false;
     }
 
-  protected:
+protected:
     void PageReceived(const std::string& url, int32_t status,
                       const fw::Ref<InternetHeaders>& headers,
                       const std::string& content) override {

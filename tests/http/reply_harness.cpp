@@ -12,7 +12,7 @@ namespace {
 
 // A client whose connection is one end of a socket pair instead of a connection it makes.
 class PairClient : public HTTPSocket {
-  public:
+public:
     fw::UniqueFd pending;
 
     void Connect() override { Adopt(std::move(pending)); }

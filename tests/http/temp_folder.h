@@ -7,7 +7,7 @@
 
 // A fresh folder under /tmp, removed with everything in it when the test ends.
 class TempFolder {
-  public:
+public:
     TempFolder() {
         char name[] = "/tmp/quillet-http-XXXXXX";
         if (::mkdtemp(name)) path_ = name;
@@ -21,6 +21,6 @@ class TempFolder {
 
     std::string Path(const std::string& name) const { return path_ + "/" + name; }
 
-  private:
+private:
     std::string path_;
 };

@@ -295,13 +295,13 @@ namespace {
 // Receives the rest of the reply and the server's close while its reply handling is still
 // running, from inside HeadersReceived.
 class ReenteringClient : public RecordingClient {
-  public:
+public:
     using HTTPSocket::WaitForPage;
     Latch inHeaders;
     Latch serverClosed;
     bool nestedDone = false;
 
-  protected:
+protected:
     void HeadersReceived(const fw::Ref<InternetHeaders>& h, int32_t status) override {
         RecordingClient::HeadersReceived(h, status);
         inHeaders.Set();

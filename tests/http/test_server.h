@@ -17,7 +17,7 @@ class TestServer;
 // One accepted connection, from the server's side. Every wait ends early when the server
 // stops, so that no handler outlives its test.
 class ServerConnection {
-  public:
+public:
     ServerConnection(TestServer& server, fw::UniqueFd fd, int index);
 
     // 0 for the server's first connection, 1 for the next ...
@@ -37,7 +37,7 @@ class ServerConnection {
     bool WaitForClientClose(int timeoutMs);
     bool IsOpen() const { return fd_.IsValid(); }
 
-  private:
+private:
     // Waits for the events on the connection; false on time-out or stop.
     bool WaitFor(short events, std::chrono::steady_clock::time_point deadline);
 
@@ -50,7 +50,7 @@ class ServerConnection {
 // A TCP server on 127.0.0.1 that serves its connections one after the other on a thread of
 // its own, each with the same handler.
 class TestServer {
-  public:
+public:
     using Handler = std::function<void(ServerConnection&)>;
 
     // Port 0 takes a free one; a given port that is taken also falls back to a free one.
@@ -68,7 +68,7 @@ class TestServer {
     // Waits until the server has finished with that many connections.
     bool WaitForHandled(int count, int timeoutMs = 5000) const;
 
-  private:
+private:
     friend class ServerConnection;
     void Run();
     void Record(std::string request);
@@ -87,12 +87,12 @@ class TestServer {
 
 // A flag that one thread sets and another waits for.
 class Latch {
-  public:
+public:
     void Set();
     bool Wait(int timeoutMs);
     bool IsSet() const;
 
-  private:
+private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     bool set_ = false;
@@ -100,24 +100,24 @@ class Latch {
 
 // Milliseconds since it was made.
 class Stopwatch {
-  public:
+public:
     int64_t ElapsedMs() const {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    std::chrono::steady_clock::now() - start_)
             .count();
     }
 
-  private:
+private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 // A port on 127.0.0.1 that is bound but not listening, so a connection to it is refused.
 class RefusingPort {
-  public:
+public:
     RefusingPort();
     uint16_t Port() const { return port_; }
 
-  private:
+private:
     fw::UniqueFd fd_;
     uint16_t port_ = 0;
 };

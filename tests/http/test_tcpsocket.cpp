@@ -14,12 +14,12 @@ namespace {
 
 // Records the socket's events in the order they come.
 class RecordingSocket : public fw::TCPSocket {
-  public:
+public:
     std::vector<std::string> events;
     std::string received;
     bool consume = true;
 
-  protected:
+protected:
     void Event_Connected() override { events.push_back("Connected"); }
     void Event_DataAvailable() override {
         if (events.empty() || events.back() != "DataAvailable") events.push_back("DataAvailable");

@@ -33,7 +33,7 @@ constexpr float kSilent = 0.0f;
 constexpr long kBlock = 64;
 
 class RecordingListener : public mbs::InputListener {
-  public:
+public:
     std::atomic<bool> routed{true};
     // The JACK client's process thread, once known.
     std::optional<pthread_t> audioThread;
@@ -83,7 +83,7 @@ class RecordingListener : public mbs::InputListener {
         return deliveredOnAudioThread_;
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<mbs::Delivery> deliveries_;
@@ -92,7 +92,7 @@ class RecordingListener : public mbs::InputListener {
 };
 
 class JackBackends : public ::testing::Test {
-  protected:
+protected:
     void TearDown() override {
         if (server_ && HasFailure())
             std::fprintf(stderr, "--- jackd's output ---\n%s\n", server_->Log().c_str());

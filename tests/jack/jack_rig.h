@@ -29,7 +29,7 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 // A child process with its output in a log file; ended (SIGTERM, then SIGKILL) when this
 // object goes.
 class Child {
-  public:
+public:
     // `env` entries ("NAME=value") are added to this process's environment.
     Child(std::vector<std::string> argv, std::vector<std::string> env, std::string logPath);
     ~Child();
@@ -47,7 +47,7 @@ class Child {
     std::string Log() const;
     const std::string& LogPath() const { return logPath_; }
 
-  private:
+private:
     pid_t pid_ = -1;
     bool reaped_ = false;
     int status_ = 0;
@@ -57,7 +57,7 @@ class Child {
 // jackd with the dummy driver under a name of its own. This process's JACK clients
 // (JACK_DEFAULT_SERVER) and the environment handed to children use it.
 class Server {
-  public:
+public:
     Server(unsigned period, unsigned rate = 48000);
     ~Server();
 
@@ -70,7 +70,7 @@ class Server {
     // A directory that lives as long as the server, for logs and runtime files.
     const std::string& Dir() const { return dir_; }
 
-  private:
+private:
     std::string name_;
     std::string dir_;
     unsigned period_;
@@ -97,7 +97,7 @@ bool PortExists(jack_client_t* client, const std::string& name);
 // A MIDI keyboard: one MIDI output port. Groups of events go out in the first cycle that
 // starts at or after a chosen frame, each event at its offset in that cycle.
 class Keyboard {
-  public:
+public:
     struct Event {
         jack_nframes_t offset;
         std::vector<std::uint8_t> bytes;
@@ -121,7 +121,7 @@ class Keyboard {
     bool WaitSent(std::size_t group, std::chrono::milliseconds timeout) const;
     jack_nframes_t Now() const { return jack_frame_time(client_.get()); }
 
-  private:
+private:
     static int Process(jack_nframes_t nframes, void* arg);
 
     struct Group {
@@ -144,7 +144,7 @@ class Keyboard {
 // Records two audio inputs into memory from its first cycle on; frame i of the recording is
 // JACK frame StartFrame() + i.
 class Recorder {
-  public:
+public:
     Recorder(const std::string& clientName, double seconds, unsigned rate);
     ~Recorder();
 
@@ -164,7 +164,7 @@ class Recorder {
         return static_cast<long>(static_cast<int32_t>(frame - StartFrame()));
     }
 
-  private:
+private:
     static int Process(jack_nframes_t nframes, void* arg);
 
     ClientPtr client_;

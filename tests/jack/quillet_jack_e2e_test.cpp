@@ -26,7 +26,7 @@ constexpr long kBlock = 64;
 constexpr const char* kInputPort = "Velunor:VelunorPort";
 
 class QuilletOverJack : public ::testing::Test {
-  protected:
+protected:
     void TearDown() override {
         keyboard_.reset();
         recorder_.reset();
@@ -188,7 +188,7 @@ TEST_F(QuilletOverJack, TwoNotesOfOneLongCycleStartAboutEightHundredFramesApart)
 // The status line read from outside, as a screen reader reads it: a display (Xvfb), a
 // session bus with the accessibility bus on it, and tests/jack/read_status.py.
 class QuilletForScreenReaders : public QuilletOverJack {
-  protected:
+protected:
     void SetUp() override {
         char dir[] = "/tmp/quillet-desktop-XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);

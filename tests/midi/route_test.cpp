@@ -74,14 +74,15 @@ std::vector<float> Reference(int bank, int program, int note, size_t frames) {
 }
 
 // The sound's spectrum is closer to the expected instrument's than to the other one's.
-::testing::AssertionResult SoundsLike(const std::vector<float>& sound, const std::vector<float>& expected,
+::testing::AssertionResult SoundsLike(const std::vector<float>& sound,
+                                      const std::vector<float>& expected,
                                       const std::vector<float>& other) {
     auto s = Spectrum(sound, 4096, 8192, kRate);
     double same = SpectralSimilarity(s, Spectrum(expected, 4096, 8192, kRate));
     double different = SpectralSimilarity(s, Spectrum(other, 4096, 8192, kRate));
     if (same > 0.8 && same > different + 0.1) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "similarity to the expected instrument " << same
-                                         << ", to the other " << different;
+    return ::testing::AssertionFailure()
+           << "similarity to the expected instrument " << same << ", to the other " << different;
 }
 
 }  // namespace

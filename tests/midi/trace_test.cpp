@@ -80,8 +80,9 @@ protected:
 TEST_F(TraceTest, EmptyListAndTheSeventhDelivery) {
     EXPECT_EQ(Deliver(keys, {}), (Lines{HandleLine(keys), "1 0 packets.", "1 finished. "}));
     for (int i = 2; i <= 6; ++i) Deliver(keys, {{0x90, 60, 100}});
-    EXPECT_EQ(Deliver(keys, {{0x90, 64, 90}, {0xFE}}),
-              (Lines{HandleLine(keys), "7 2 packets.", "7 0", "7 insertrow", "7 1", "7 finished. "}));
+    EXPECT_EQ(
+        Deliver(keys, {{0x90, 64, 90}, {0xFE}}),
+        (Lines{HandleLine(keys), "7 2 packets.", "7 0", "7 insertrow", "7 1", "7 finished. "}));
     EXPECT_EQ(port->count, 7);
 }
 
@@ -91,21 +92,21 @@ TEST_F(TraceTest, PacketsAreClassifiedByTheirFirstByteAlone) {
         Lines body;  // the lines after the index line
     };
     const Case cases[] = {
-        {{0x90, 60, 0}, {"insertrow"}},                        // velocity 0 is still a note on
-        {{0x9F, 60, 1}, {"insertrow"}},                        // channel 16
+        {{0x90, 60, 0}, {"insertrow"}},  // velocity 0 is still a note on
+        {{0x9F, 60, 1}, {"insertrow"}},  // channel 16
         {{0x80, 60, 0}, {"insertrow"}},
         {{0xB0, 64, 127}, {"insertrow"}},
         {{0xE0, 0, 64}, {"insertrow"}},
-        {{0xFE}, {}},                                          // active sensing: silent
-        {{0xF8}, {"something else", "insertrow"}},             // timing clock
-        {{0xC0, 5}, {"something else", "insertrow"}},          // program change
+        {{0xFE}, {}},                                  // active sensing: silent
+        {{0xF8}, {"something else", "insertrow"}},     // timing clock
+        {{0xC0, 5}, {"something else", "insertrow"}},  // program change
         {{0xA0, 60, 10}, {"something else", "insertrow"}},
         {{0xD0, 10}, {"something else", "insertrow"}},
         {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, {"something else", "insertrow"}},
-        {{0x40, 0x7F}, {"something else", "insertrow"}},       // running status: a data byte
-        {{0xFE, 0x90, 60, 100}, {}},                           // later messages write nothing
+        {{0x40, 0x7F}, {"something else", "insertrow"}},  // running status: a data byte
+        {{0xFE, 0x90, 60, 100}, {}},                      // later messages write nothing
         {{0x90, 60, 100, 0xC0, 3, 0xF8}, {"insertrow"}},
-        {{}, {}},                                              // no byte to classify
+        {{}, {}},  // no byte to classify
     };
     int delivery = 0;
     for (const auto& c : cases) {

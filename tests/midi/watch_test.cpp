@@ -10,8 +10,12 @@
 
 namespace {
 
-std::string Status(quillet::Window1& w) { return w.ControlAs<fw::StaticText>("Warnings")->Text(); }
-bool WatchRunning(quillet::Window1& w) { return w.ControlAs<fw::Timer>("Timer1")->Enabled(); }
+std::string Status(quillet::Window1& w) {
+    return w.ControlAs<fw::StaticText>("Warnings")->Text();
+}
+bool WatchRunning(quillet::Window1& w) {
+    return w.ControlAs<fw::Timer>("Timer1")->Enabled();
+}
 
 std::vector<std::string> SourceNames(quillet::Window1& w) {
     std::vector<std::string> names;
@@ -42,7 +46,8 @@ TEST_F(WindowTest, TheFirstTickWithSourcesConnectsAllOfThemAndStops) {
     auto w = quillet::shared::Window1();
     ASSERT_TRUE(WaitFor([&] { return !WatchRunning(*w); }, 3000));
     EXPECT_EQ(Status(*w), "VMPK Output: out");
-    EXPECT_EQ(SourceNames(*w), (std::vector<std::string>{"Launchkey Mini MIDI 1", "VMPK Output: out"}));
+    EXPECT_EQ(SourceNames(*w),
+              (std::vector<std::string>{"Launchkey Mini MIDI 1", "VMPK Output: out"}));
     EXPECT_TRUE(mbs::loopback::IsConnected(a));
     EXPECT_TRUE(mbs::loopback::IsConnected(b));
 
@@ -72,8 +77,8 @@ TEST_F(WindowTest, AClientThatCannotStartIsReportedAndTheOpeningGoesOn) {
     ASSERT_TRUE(w->port);
     EXPECT_EQ(w->port->Handle(), 0);
     EXPECT_TRUE(w->port->IsRouted());
-    EXPECT_EQ(w->ControlAs<fw::PopupMenu>("InstrumentsList")->List(
-                  w->ControlAs<fw::PopupMenu>("InstrumentsList")->ListIndex()),
+    EXPECT_EQ(w->ControlAs<fw::PopupMenu>("InstrumentsList")
+                  ->List(w->ControlAs<fw::PopupMenu>("InstrumentsList")->ListIndex()),
               "Dulcimer");
     ASSERT_TRUE(WaitFor([&] { return Status(*w) == "No keyboard found"; }, 3000));
 }

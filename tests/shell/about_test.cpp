@@ -57,14 +57,14 @@ std::vector<std::string> Split(const std::string& text, const std::string& separ
 
 // An About window whose link has no address, so that opening it hides the link.
 class NoHomePageAboutBox : public quillet::AquaAboutBox {
-  protected:
+protected:
     std::string HomePageURL() const override { return ""; }
 };
 
 // The same, with a timer after the link: the control after the link has no place, so
 // hideControl cannot measure the gap.
 class TimerAfterLinkAboutBox : public NoHomePageAboutBox {
-  public:
+public:
     void CreateControls() override {
         AquaAboutBox::CreateControls();
         AddControl("ticker", fw::New<fw::Timer>());

@@ -46,7 +46,7 @@ std::vector<std::string> Texts(const QList<QAction*>& actions) {
 
 // A main window that counts its Close events.
 class CountingWindow1 : public quillet::Window1 {
-  public:
+public:
     void Event_Close() override {
         ++closes;
         Window1::Event_Close();
@@ -222,7 +222,7 @@ namespace {
 
 // A window that records the commands its one handler receives.
 class HandlerWindow : public fw::Window {
-  public:
+public:
     void AddMenuHandlers() override {
         AddMenuHandler("Act", [this] {
             ++handled;

@@ -17,7 +17,7 @@
 
 // The main window fixture, with the browser replaced by a list of the URLs it was given.
 class ShellTest : public WindowTest {
-  protected:
+protected:
     void SetUp() override {
         WindowTest::SetUp();
         mbs::testing::SetInstrumentOverride(Instruments({{16, "Dulcimer"}, {1, "Piano"}}));

@@ -20,7 +20,7 @@ QColor Shown(quillet::StaticURL& link) {
 
 // A window with one link, created green and not underlined, whose text is an address.
 class LinkWindow : public fw::Window {
-  public:
+public:
     void Layout() override {
         SetWidth(200);
         SetHeight(60);

@@ -25,7 +25,8 @@ inline double Pitch(const std::vector<float>& s, size_t from, size_t length, dou
     std::vector<double> corr(maxLag + 1, 0.0);
     for (size_t lag = minLag; lag <= maxLag; ++lag) {
         double c = 0;
-        for (size_t i = from; i < from + length && i + lag < s.size(); ++i) c += double(s[i]) * s[i + lag];
+        for (size_t i = from; i < from + length && i + lag < s.size(); ++i)
+            c += double(s[i]) * s[i + lag];
         corr[lag] = c;
     }
     // The first peak that comes close to the strongest one is the period, not a multiple.
@@ -39,7 +40,9 @@ inline double Pitch(const std::vector<float>& s, size_t from, size_t length, dou
     return bestLag ? rate / double(bestLag) : 0;
 }
 
-inline double NoteFrequency(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
+inline double NoteFrequency(int note) {
+    return 440.0 * std::pow(2.0, (note - 69) / 12.0);
+}
 
 // Cosine similarity of two signals over their common length.
 inline double Similarity(const std::vector<float>& a, const std::vector<float>& b) {
@@ -54,8 +57,8 @@ inline double Similarity(const std::vector<float>& a, const std::vector<float>& 
 
 // Magnitude spectrum of a stretch of sound up to maxHz, in bins of rate/length, by a plain
 // DFT: enough for comparing the timbre of two notes.
-inline std::vector<double> Spectrum(const std::vector<float>& s, size_t from, size_t length, double rate,
-                                    double maxHz = 5000) {
+inline std::vector<double> Spectrum(const std::vector<float>& s, size_t from, size_t length,
+                                    double rate, double maxHz = 5000) {
     size_t bins = static_cast<size_t>(maxHz * double(length) / rate);
     std::vector<double> mag(bins, 0.0);
     for (size_t k = 1; k < bins; ++k) {

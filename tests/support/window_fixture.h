@@ -29,7 +29,9 @@ protected:
         mbs::testing::ClearInstrumentRequests();
         fw::testing::SetMsgBoxHook([this](const std::string& m) { messages.push_back(m); });
         fw::testing::SetUnhandledExceptionHook(
-            [this](const std::string& cls, const std::string& m) { unhandled.push_back(cls + ": " + m); });
+            [this](const std::string& cls, const std::string& m) {
+                unhandled.push_back(cls + ": " + m);
+            });
         fw::Application::Register(fw::New<quillet::QuilletFree>());
     }
 

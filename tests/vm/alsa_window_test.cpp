@@ -213,7 +213,7 @@ struct Quillet {
 // One window for the four scenarios of the ALSA path, in order: each goes on from where the
 // one before left the keyboards and the window.
 class AlsaWindow : public ::testing::Test {
-  protected:
+protected:
     static void SetUpTestSuite() {
         if (!WhyNotHere().empty()) return;
         // Every gadget exists (bound, not plugged in) before the window is built: creating
@@ -358,7 +358,7 @@ TEST_F(AlsaWindow, Scenario4_ALateKeyboardIsIgnoredAndUnpluggingLeavesTheWindowW
 // ALSA MIDI input with the JACK audio back-end: scenarios/quillet-alsa.sh starts a JACK server
 // with its dummy driver before running this suite.
 class AlsaJack : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         if (std::string why = WhyNotHere(); !why.empty()) GTEST_SKIP() << why;
     }

@@ -12,7 +12,7 @@ namespace quillet {
 // The About window: the keyboard picture, the name, the running version, a description, the
 // licence in a scrolling field, the copyright line and a link to the maker's home page.
 class AquaAboutBox : public fw::Window {
-  public:
+public:
     AquaAboutBox() = default;
 
     void Layout() override;
@@ -30,7 +30,7 @@ class AquaAboutBox : public fw::Window {
     // the last control), and the window gets shorter by as much.
     void hideControl(fw::Ref<fw::RectControl> c);
 
-  protected:
+protected:
     // Where the link leads.
     virtual std::string HomePageURL() const;
 };

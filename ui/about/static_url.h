@@ -12,7 +12,7 @@ namespace quillet {
 // pointer is over it, red while pressed; a click opens URL, or the label's text when URL is
 // empty, in the user's browser.
 class StaticURL : public fw::StaticText {
-  public:
+public:
     StaticURL() = default;
 
     std::string URL;

@@ -56,7 +56,9 @@ void Window1::Layout() {
     SetVisible(true);
 }
 
-void Window1::CreateControls() { CreateControls0(); }
+void Window1::CreateControls() {
+    CreateControls0();
+}
 
 void Window1::CreateControls0() {
     auto list = fw::New<fw::PopupMenu>();
@@ -215,7 +217,9 @@ void Window1::Timer1_Action() {
     ControlAs<fw::Timer>("Timer1")->SetEnabled(false);
 }
 
-void Window1::Event_Close() { closeMidiClient(); }
+void Window1::Event_Close() {
+    closeMidiClient();
+}
 
 bool Window1::Event_CancelClose(bool appQuitting) {
     if (appQuitting) return false;
@@ -269,7 +273,9 @@ bool Window1::HelpVelunorontheWeb_Action() {
     return true;
 }
 
-void Window1::Log(const std::string& text) { ControlAs<fw::StaticText>("Warnings")->SetText(text); }
+void Window1::Log(const std::string& text) {
+    ControlAs<fw::StaticText>("Warnings")->SetText(text);
+}
 
 namespace shared {
 
@@ -289,7 +295,9 @@ fw::Ref<fw::Picture> tst() {
     return picture;
 }
 
-void ReleaseTst() { TstStorage() = nullptr; }
+void ReleaseTst() {
+    TstStorage() = nullptr;
+}
 
 }  // namespace shared
 

@@ -13,7 +13,7 @@ namespace fw {
 
 // Bytes read from and written to a file, without any translation.
 class BinaryStream : public Readable, public Writeable {
-  public:
+public:
     // Creates the file empty and opens it for writing. With overwrite false an existing file is
     // left alone and nil comes back; nil also when the file cannot be created.
     static Ref<BinaryStream> Create(const FolderItem& file, bool overwrite);
@@ -32,7 +32,7 @@ class BinaryStream : public Readable, public Writeable {
     int64_t Length() const;
     void Close() { fd_.Reset(); }
 
-  private:
+private:
     UniqueFd fd_;
     bool writeError_ = false;
     bool readError_ = false;

@@ -7,7 +7,7 @@ namespace fw {
 
 // A file or folder named by its path. The item need not exist.
 class FolderItem {
-  public:
+public:
     explicit FolderItem(std::string path) : path_(std::move(path)) {}
 
     const std::string& NativePath() const { return path_; }
@@ -24,7 +24,7 @@ class FolderItem {
     bool Delete();
     int32_t LastErrorCode() const { return lastError_; }
 
-  private:
+private:
     std::string path_;
     int32_t lastError_ = 0;
 };

@@ -8,7 +8,7 @@ namespace fw {
 
 // What can be read from: sockets and files.
 class Readable {
-  public:
+public:
     virtual ~Readable() = default;
     // Up to count bytes; fewer (or none) when fewer are there.
     virtual std::string Read(int32_t count) = 0;
@@ -19,7 +19,7 @@ class Readable {
 
 // What can be written to: sockets and files.
 class Writeable {
-  public:
+public:
     virtual ~Writeable() = default;
     virtual void Write(std::string_view data) = 0;
     virtual void Flush() = 0;

@@ -7,9 +7,9 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <functional>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -378,7 +378,9 @@ std::string TCPSocket::ReadAll() {
     return std::exchange(unread_, std::string());
 }
 
-void SetFirstSocketHandler(std::function<void()> handler) { FirstSocketHandler() = std::move(handler); }
+void SetFirstSocketHandler(std::function<void()> handler) {
+    FirstSocketHandler() = std::move(handler);
+}
 
 bool AnySockets() {
     std::lock_guard lock(RegistryMutex());

@@ -19,7 +19,7 @@ namespace fw {
 // are raised from Poll, which its owner calls, directly or through PollAllSockets. A socket
 // belongs to the thread that polls it.
 class TCPSocket : public Readable, public Writeable {
-  public:
+public:
     // Values of LastErrorCode.
     static constexpr int32_t kErrorNone = 0;
     static constexpr int32_t kErrorNoSocket = 100;           // the system gave no socket or thread
@@ -71,13 +71,13 @@ class TCPSocket : public Readable, public Writeable {
     bool IsConnected() const { return state_ == State::Connected; }
     int32_t LastErrorCode() const { return lastError_; }
 
-  protected:
+protected:
     // The socket's events, for a subclass to handle.
     virtual void Event_Connected() {}
     virtual void Event_DataAvailable() {}
     virtual void Event_Error() {}
 
-  private:
+private:
     enum class State { Idle, Resolving, Connecting, Connected, Failed };
     struct Resolution;
     struct Endpoint;

@@ -14,14 +14,20 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v' || c == '\0';
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 const auto kProcessStart = std::chrono::steady_clock::now();
 
 }  // namespace
 
-std::string Str(int64_t value) { return std::to_string(value); }
-std::string Str(int32_t value) { return std::to_string(value); }
+std::string Str(int64_t value) {
+    return std::to_string(value);
+}
+std::string Str(int32_t value) {
+    return std::to_string(value);
+}
 
 std::string Str(double value) {
     if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 1e15)
@@ -66,7 +72,9 @@ double Val(std::string_view text) {
     return std::strtod(number.c_str(), nullptr);
 }
 
-int32_t Len(std::string_view text) { return static_cast<int32_t>(text.size()); }
+int32_t Len(std::string_view text) {
+    return static_cast<int32_t>(text.size());
+}
 
 std::string Mid(std::string_view text, int32_t start, int32_t length) {
     if (start < 1) start = 1;
@@ -87,7 +95,9 @@ std::string Right(std::string_view text, int32_t count) {
     return std::string(text.substr(text.size() - n));
 }
 
-int32_t InStr(std::string_view text, std::string_view find) { return InStr(1, text, find); }
+int32_t InStr(std::string_view text, std::string_view find) {
+    return InStr(1, text, find);
+}
 
 int32_t InStr(int32_t start, std::string_view text, std::string_view find) {
     if (start < 1) start = 1;
@@ -123,8 +133,7 @@ std::string ReplaceAll(std::string_view text, std::string_view find, std::string
     if (find.empty()) return std::string(text);
     std::string out;
     size_t from = 0;
-    for (size_t pos = text.find(find); pos != std::string_view::npos;
-         pos = text.find(find, from)) {
+    for (size_t pos = text.find(find); pos != std::string_view::npos; pos = text.find(find, from)) {
         out.append(text.substr(from, pos - from));
         out.append(with);
         from = pos + find.size();
@@ -145,7 +154,9 @@ std::string RTrim(std::string_view text) {
     return std::string(text.substr(0, n));
 }
 
-std::string Trim(std::string_view text) { return RTrim(LTrim(text)); }
+std::string Trim(std::string_view text) {
+    return RTrim(LTrim(text));
+}
 
 std::string Chr(uint32_t code) {
     std::string out;
@@ -198,12 +209,17 @@ int TextCompare(std::string_view a, std::string_view b) {
 }
 
 void SortTexts(std::vector<std::string>& texts) {
-    std::stable_sort(texts.begin(), texts.end(),
-                     [](const std::string& a, const std::string& b) { return TextCompare(a, b) < 0; });
+    std::stable_sort(texts.begin(), texts.end(), [](const std::string& a, const std::string& b) {
+        return TextCompare(a, b) < 0;
+    });
 }
 
-double Max(double a, double b) { return a > b ? a : b; }
-double Min(double a, double b) { return a < b ? a : b; }
+double Max(double a, double b) {
+    return a > b ? a : b;
+}
+double Min(double a, double b) {
+    return a < b ? a : b;
+}
 
 int64_t Ticks() {
     auto elapsed = std::chrono::steady_clock::now() - kProcessStart;

@@ -8,7 +8,7 @@ namespace fw {
 
 // Owns a POSIX file descriptor and closes it when it goes.
 class UniqueFd {
-  public:
+public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) noexcept : fd_(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
@@ -30,7 +30,7 @@ class UniqueFd {
         if (old >= 0) ::close(old);
     }
 
-  private:
+private:
     int fd_ = -1;
 };
 

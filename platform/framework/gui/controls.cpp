@@ -62,8 +62,12 @@ private:
     StaticText* owner_;
 };
 
-QComboBox* Combo(RectControl& c) { return static_cast<QComboBox*>(c.Native().widget.data()); }
-QLabel* Label(RectControl& c) { return static_cast<QLabel*>(c.Native().widget.data()); }
+QComboBox* Combo(RectControl& c) {
+    return static_cast<QComboBox*>(c.Native().widget.data());
+}
+QLabel* Label(RectControl& c) {
+    return static_cast<QLabel*>(c.Native().widget.data());
+}
 QTextEdit* TextEdit(const RectControl& c) {
     return static_cast<QTextEdit*>(const_cast<RectControl&>(c).Native().widget.data());
 }
@@ -93,7 +97,9 @@ QString PlainLines(const std::string& text) {
 
 Control::~Control() = default;
 
-Ref<Window> Control::Window() const { return Ref<fw::Window>(window_.lock()); }
+Ref<Window> Control::Window() const {
+    return Ref<fw::Window>(window_.lock());
+}
 
 void Control::Event_Open() {
     if (Open) Open();
@@ -115,10 +121,18 @@ void RectControl::AttachTo(fw::Window& window) {
     }
 }
 
-int32_t RectControl::Left() const { return left_; }
-int32_t RectControl::Top() const { return top_; }
-int32_t RectControl::Width() const { return width_; }
-int32_t RectControl::Height() const { return height_; }
+int32_t RectControl::Left() const {
+    return left_;
+}
+int32_t RectControl::Top() const {
+    return top_;
+}
+int32_t RectControl::Width() const {
+    return width_;
+}
+int32_t RectControl::Height() const {
+    return height_;
+}
 
 void RectControl::SetBounds(int32_t left, int32_t top, int32_t width, int32_t height) {
     left_ = left;
@@ -128,19 +142,31 @@ void RectControl::SetBounds(int32_t left, int32_t top, int32_t width, int32_t he
     if (QWidget* w = native_->widget) w->setGeometry(left_, top_, width_, height_);
 }
 
-void RectControl::SetLeft(int32_t v) { SetBounds(v, top_, width_, height_); }
-void RectControl::SetTop(int32_t v) { SetBounds(left_, v, width_, height_); }
-void RectControl::SetWidth(int32_t v) { SetBounds(left_, top_, v, height_); }
-void RectControl::SetHeight(int32_t v) { SetBounds(left_, top_, width_, v); }
+void RectControl::SetLeft(int32_t v) {
+    SetBounds(v, top_, width_, height_);
+}
+void RectControl::SetTop(int32_t v) {
+    SetBounds(left_, v, width_, height_);
+}
+void RectControl::SetWidth(int32_t v) {
+    SetBounds(left_, top_, v, height_);
+}
+void RectControl::SetHeight(int32_t v) {
+    SetBounds(left_, top_, width_, v);
+}
 
-bool RectControl::Visible() const { return visible_; }
+bool RectControl::Visible() const {
+    return visible_;
+}
 
 void RectControl::SetVisible(bool v) {
     visible_ = v;
     if (QWidget* w = native_->widget) w->setVisible(v);
 }
 
-bool RectControl::Enabled() const { return native_->widget && native_->widget->isEnabled(); }
+bool RectControl::Enabled() const {
+    return native_->widget && native_->widget->isEnabled();
+}
 
 void RectControl::SetEnabled(bool v) {
     if (QWidget* w = native_->widget) w->setEnabled(v);
@@ -178,7 +204,9 @@ void PopupMenu::DeleteAllRows() {
     tags_.clear();
 }
 
-int32_t PopupMenu::ListCount() const { return static_cast<int32_t>(tags_.size()); }
+int32_t PopupMenu::ListCount() const {
+    return static_cast<int32_t>(tags_.size());
+}
 
 std::string PopupMenu::List(int32_t row) const {
     if (row < 0 || row >= ListCount()) throw OutOfBoundsException("List row out of bounds");
@@ -195,7 +223,9 @@ void PopupMenu::SetRowTag(int32_t row, Variant tag) {
     tags_[static_cast<size_t>(row)] = std::move(tag);
 }
 
-int32_t PopupMenu::ListIndex() const { return Combo(const_cast<PopupMenu&>(*this))->currentIndex(); }
+int32_t PopupMenu::ListIndex() const {
+    return Combo(const_cast<PopupMenu&>(*this))->currentIndex();
+}
 
 void PopupMenu::SetListIndex(int32_t index) {
     if (index < -1 || index >= ListCount()) return;

@@ -79,7 +79,7 @@ private:
 
 // A text field. Its text is always plain text; line breaks may be CR, LF or CR LF.
 class EditField : public RectControl {
-  public:
+public:
     EditField();
     ~EditField() override;
 
@@ -106,7 +106,7 @@ class EditField : public RectControl {
     void SetTextSize(int32_t size);
     void SetTextFont(const std::string& font);
 
-  private:
+private:
     void ApplyWrap();
     void ApplyFont();
 

@@ -14,7 +14,7 @@ class MenuBar;
 // A menu item. An item that holds child items is a menu: at the top of a bar it is a menu
 // title, further down a submenu. A window that has the bar shows it above its content.
 class MenuItem : public std::enable_shared_from_this<MenuItem> {
-  public:
+public:
     MenuItem();
     virtual ~MenuItem();
     MenuItem(const MenuItem&) = delete;
@@ -49,11 +49,11 @@ class MenuItem : public std::enable_shared_from_this<MenuItem> {
 
     bool IsSeparator() const { return text_ == "-"; }
 
-  protected:
+protected:
     // Tells the windows that show the bar this item belongs to that it changed.
     void Changed();
 
-  private:
+private:
     // Plain, since a bar appends its menus while it is being constructed; the parent clears
     // it when it goes.
     MenuItem* parent_ = nullptr;
@@ -73,14 +73,14 @@ class QuitMenuItem : public MenuItem {};
 // A menu bar: a menu item whose children are the menus. One bar may be shown by several
 // windows at once; each shows its own copy and sends the chosen items to its own handlers.
 class MenuBar : public MenuItem {
-  public:
+public:
     MenuBar();
     ~MenuBar() override;
 
     struct Impl;
     Impl& Native() { return *impl_; }
 
-  private:
+private:
     std::unique_ptr<Impl> impl_;
 };
 

@@ -44,7 +44,7 @@ private:
 // One window's copy of a shared menu bar. It rebuilds itself when the bar changes and sends
 // the chosen items to its window.
 class NativeMenuBar : public QMenuBar {
-  public:
+public:
     NativeMenuBar(fw::Window* owner, const Ref<fw::MenuBar>& model);
     ~NativeMenuBar() override;
     void Detach() { owner_ = nullptr; }
@@ -53,7 +53,7 @@ class NativeMenuBar : public QMenuBar {
     QAction* ActionOf(const fw::MenuItem& item) const;
     fw::Window* Owner() const { return owner_; }
 
-  private:
+private:
     void AddItems(QWidget* menu, const fw::MenuItem& parent);
     void Chosen(const std::weak_ptr<fw::MenuItem>& item);
 

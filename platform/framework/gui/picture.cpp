@@ -12,8 +12,12 @@ Picture::Picture(int32_t width, int32_t height) : impl_(std::make_unique<Impl>()
 
 Picture::~Picture() = default;
 
-int32_t Picture::Width() const { return impl_->image.width(); }
-int32_t Picture::Height() const { return impl_->image.height(); }
+int32_t Picture::Width() const {
+    return impl_->image.width();
+}
+int32_t Picture::Height() const {
+    return impl_->image.height();
+}
 
 Ref<Picture> Picture::Mask() {
     if (!mask_) {
@@ -24,7 +28,9 @@ Ref<Picture> Picture::Mask() {
     return mask_;
 }
 
-Ref<Graphics> Picture::Graphics() { return New<fw::Graphics>(*this); }
+Ref<Graphics> Picture::Graphics() {
+    return New<fw::Graphics>(*this);
+}
 
 void Graphics::DrawPicture(const Ref<Picture>& source, int32_t x, int32_t y, int32_t width,
                            int32_t height, int32_t sourceX, int32_t sourceY, int32_t sourceWidth,

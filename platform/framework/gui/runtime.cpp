@@ -47,29 +47,49 @@ State& S() {
 // Macintosh virtual key codes of the keys a program may poll.
 int MacKeyCode(int qtKey) {
     switch (qtKey) {
-        case Qt::Key_Left: return 123;
-        case Qt::Key_Right: return 124;
-        case Qt::Key_Down: return 125;
-        case Qt::Key_Up: return 126;
-        case Qt::Key_Return: return 36;
-        case Qt::Key_Enter: return 76;
-        case Qt::Key_Tab: return 48;
-        case Qt::Key_Space: return 49;
-        case Qt::Key_Backspace: return 51;
-        case Qt::Key_Escape: return 53;
-        case Qt::Key_Delete: return 117;
-        case Qt::Key_Home: return 115;
-        case Qt::Key_End: return 119;
-        case Qt::Key_PageUp: return 116;
-        case Qt::Key_PageDown: return 121;
-        case Qt::Key_Shift: return 56;
-        case Qt::Key_Control: return 59;
-        case Qt::Key_Alt: return 58;
-        case Qt::Key_Meta: return 55;
-        default: break;
+        case Qt::Key_Left:
+            return 123;
+        case Qt::Key_Right:
+            return 124;
+        case Qt::Key_Down:
+            return 125;
+        case Qt::Key_Up:
+            return 126;
+        case Qt::Key_Return:
+            return 36;
+        case Qt::Key_Enter:
+            return 76;
+        case Qt::Key_Tab:
+            return 48;
+        case Qt::Key_Space:
+            return 49;
+        case Qt::Key_Backspace:
+            return 51;
+        case Qt::Key_Escape:
+            return 53;
+        case Qt::Key_Delete:
+            return 117;
+        case Qt::Key_Home:
+            return 115;
+        case Qt::Key_End:
+            return 119;
+        case Qt::Key_PageUp:
+            return 116;
+        case Qt::Key_PageDown:
+            return 121;
+        case Qt::Key_Shift:
+            return 56;
+        case Qt::Key_Control:
+            return 59;
+        case Qt::Key_Alt:
+            return 58;
+        case Qt::Key_Meta:
+            return 55;
+        default:
+            break;
     }
-    static const int kLetters[26] = {0,  11, 8,  2,  14, 3,  5,  4,  34, 38, 40, 37, 46,
-                                     45, 31, 35, 12, 15, 1,  17, 32, 9,  13, 7,  16, 6};
+    static const int kLetters[26] = {0,  11, 8,  2,  14, 3, 5,  4,  34, 38, 40, 37, 46,
+                                     45, 31, 35, 12, 15, 1, 17, 32, 9,  13, 7,  16, 6};
     if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) return kLetters[qtKey - Qt::Key_A];
     static const int kDigits[10] = {29, 18, 19, 20, 21, 23, 22, 26, 28, 25};
     if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) return kDigits[qtKey - Qt::Key_0];
@@ -97,7 +117,8 @@ protected:
                 // Releases while another application has the focus never reach us.
                 S().keysDown.clear();
                 break;
-            default: break;
+            default:
+                break;
         }
         return QObject::eventFilter(watched, event);
     }
@@ -174,8 +195,8 @@ Runtime::Runtime(int& argc, char** argv, Options options) : impl_(std::make_uniq
         if (!AnySockets()) impl_->socketPoll.stop();
     });
     SetFirstSocketHandler([this] {
-        QMetaObject::invokeMethod(&impl_->socketPoll, [this] { impl_->socketPoll.start(); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &impl_->socketPoll, [this] { impl_->socketPoll.start(); }, Qt::QueuedConnection);
     });
     QIcon icon(QStringLiteral(":/app/icon.png"));
     if (!icon.isNull()) QApplication::setWindowIcon(icon);
@@ -226,7 +247,9 @@ Runtime::~Runtime() {
     impl_->app.reset();
 }
 
-bool Runtime::HandedOverToRunningInstance() const { return impl_->handedOver; }
+bool Runtime::HandedOverToRunningInstance() const {
+    return impl_->handedOver;
+}
 
 int Runtime::RunEventLoop() {
     if (S().quitRequested) return S().quitCode;
@@ -240,13 +263,21 @@ int Runtime::RunEventLoop() {
     return S().quitRequested ? S().quitCode : code;
 }
 
-int Runtime::ExitStatus() const { return S().quitRequested ? S().quitCode : 0; }
+int Runtime::ExitStatus() const {
+    return S().quitRequested ? S().quitCode : 0;
+}
 
-std::string Application::ShortVersion() const { return FW_APPLICATION_VERSION; }
+std::string Application::ShortVersion() const {
+    return FW_APPLICATION_VERSION;
+}
 
-void Application::Register(Ref<Application> app) { S().app = std::move(app); }
+void Application::Register(Ref<Application> app) {
+    S().app = std::move(app);
+}
 
-Ref<Application> Application::Instance() { return S().app; }
+Ref<Application> Application::Instance() {
+    return S().app;
+}
 
 void Quit(int exitCode) {
     S().quitRequested = true;
@@ -262,7 +293,9 @@ void Quit(int exitCode) {
     if (S().loopRunning) QCoreApplication::exit(exitCode);
 }
 
-bool QuitRequested() { return S().quitRequested; }
+bool QuitRequested() {
+    return S().quitRequested;
+}
 
 void DoEvents(int milliseconds) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, milliseconds < 0 ? 0 : milliseconds);
@@ -303,37 +336,50 @@ void ReportUnhandledException(const RuntimeException& e) {
     std::_Exit(1);
 }
 
-bool Keyboard::AsyncKeyDown(int32_t keyCode) { return S().keysDown.count(keyCode) != 0; }
+bool Keyboard::AsyncKeyDown(int32_t keyCode) {
+    return S().keysDown.count(keyCode) != 0;
+}
 
 namespace internal {
 
-void RegisterOpenWindow(Ref<Window> w) { S().openWindows.push_back(std::move(w)); }
+void RegisterOpenWindow(Ref<Window> w) {
+    S().openWindows.push_back(std::move(w));
+}
 
 void ReleaseClosedWindow(Window* w) {
     auto& open = S().openWindows;
-    auto it = std::find_if(open.begin(), open.end(), [w](const Ref<Window>& r) { return r.Get() == w; });
+    auto it =
+        std::find_if(open.begin(), open.end(), [w](const Ref<Window>& r) { return r.Get() == w; });
     if (it == open.end()) return;
     S().closedWindows.push_back(*it);
     open.erase(it);
     QTimer::singleShot(0, [] { S().closedWindows.clear(); });
 }
 
-bool EventLoopRunning() { return S().loopRunning; }
+bool EventLoopRunning() {
+    return S().loopRunning;
+}
 
 }  // namespace internal
 
-std::vector<Ref<Window>> Window::OpenWindows() { return S().openWindows; }
+std::vector<Ref<Window>> Window::OpenWindows() {
+    return S().openWindows;
+}
 
 namespace testing {
 
-void SetMsgBoxHook(std::function<void(const std::string&)> hook) { S().msgBoxHook = std::move(hook); }
+void SetMsgBoxHook(std::function<void(const std::string&)> hook) {
+    S().msgBoxHook = std::move(hook);
+}
 void SetShowURLHook(std::function<void(const std::string&)> hook) {
     S().showURLHook = std::move(hook);
 }
 void SetUnhandledExceptionHook(std::function<void(const std::string&, const std::string&)> hook) {
     S().unhandledHook = std::move(hook);
 }
-void RaiseActivate() { RaiseActivateEvent(); }
+void RaiseActivate() {
+    RaiseActivateEvent();
+}
 void ResetQuit() {
     S().quitRequested = false;
     S().quitCode = 0;

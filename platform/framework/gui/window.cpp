@@ -15,11 +15,16 @@ namespace {
 
 std::string KeyText(const QKeyEvent* e) {
     switch (e->key()) {
-        case Qt::Key_Left: return Chr(28);
-        case Qt::Key_Right: return Chr(29);
-        case Qt::Key_Up: return Chr(30);
-        case Qt::Key_Down: return Chr(31);
-        default: return e->text().toStdString();
+        case Qt::Key_Left:
+            return Chr(28);
+        case Qt::Key_Right:
+            return Chr(29);
+        case Qt::Key_Up:
+            return Chr(30);
+        case Qt::Key_Down:
+            return Chr(31);
+        default:
+            return e->text().toStdString();
     }
 }
 
@@ -100,8 +105,8 @@ void Window::RunSetUp() {
 }
 
 void Window::ApplyFlags() {
-    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                            Qt::WindowSystemMenuHint;
+    Qt::WindowFlags flags =
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint;
     if (closeButton_) flags |= Qt::WindowCloseButtonHint;
     if (minimizeButton_) flags |= Qt::WindowMinimizeButtonHint;
     if (maximizeButton_ && resizeable_) flags |= Qt::WindowMaximizeButtonHint;
@@ -172,7 +177,9 @@ void Window::SetCloseButton(bool v) {
     ApplyFlags();
 }
 
-bool Window::Visible() const { return openReturned_ ? impl_->main->isVisible() : visible_; }
+bool Window::Visible() const {
+    return openReturned_ ? impl_->main->isVisible() : visible_;
+}
 
 void Window::SetVisible(bool v) {
     visible_ = v;
@@ -248,11 +255,14 @@ Ref<fw::Control> Window::ControlByName(const std::string& name) const {
 }
 
 Ref<fw::Control> Window::Control(int32_t index) const {
-    if (index < 0 || index >= ControlCount()) throw OutOfBoundsException("Control index out of bounds");
+    if (index < 0 || index >= ControlCount())
+        throw OutOfBoundsException("Control index out of bounds");
     return controls_[static_cast<size_t>(index)];
 }
 
-void Window::Close() { TryClose(QuitRequested()); }
+void Window::Close() {
+    TryClose(QuitRequested());
+}
 
 bool Window::TryClose(bool appQuitting) {
     if (closed_) return true;
@@ -284,8 +294,14 @@ void Window::ShowModal() {
     impl_->modalLoop = nullptr;
 }
 
-QMainWindow* NativeWindowOf(fw::Window& w) { return w.Native().main; }
-QWidget* ContentOf(fw::Window& w) { return w.Native().content; }
-QWidget* WidgetOf(fw::RectControl& c) { return c.Native().widget; }
+QMainWindow* NativeWindowOf(fw::Window& w) {
+    return w.Native().main;
+}
+QWidget* ContentOf(fw::Window& w) {
+    return w.Native().content;
+}
+QWidget* WidgetOf(fw::RectControl& c) {
+    return c.Native().widget;
+}
 
 }  // namespace fw

@@ -43,11 +43,16 @@ private:
 };
 
 uint64_t SourceId(int client, int port) {
-    return (uint64_t{1} << 40) | (static_cast<uint64_t>(client) << 16) | static_cast<uint64_t>(port);
+    return (uint64_t{1} << 40) | (static_cast<uint64_t>(client) << 16) |
+           static_cast<uint64_t>(port);
 }
 
-int ClientOf(uint64_t id) { return static_cast<int>((id >> 16) & 0xFFFF); }
-int PortOf(uint64_t id) { return static_cast<int>(id & 0xFFFF); }
+int ClientOf(uint64_t id) {
+    return static_cast<int>((id >> 16) & 0xFFFF);
+}
+int PortOf(uint64_t id) {
+    return static_cast<int>(id & 0xFFFF);
+}
 
 // The port described as the source rules want it, read with the given handle.
 AlsaPortInfo Describe(snd_seq_t* seq, snd_seq_client_info_t* client, snd_seq_port_info_t* port,
@@ -75,8 +80,10 @@ bool IsChannelEvent(snd_seq_event_type_t type) {
         case SND_SEQ_EVENT_CONTROLLER:
         case SND_SEQ_EVENT_PGMCHANGE:
         case SND_SEQ_EVENT_CHANPRESS:
-        case SND_SEQ_EVENT_PITCHBEND: return true;
-        default: return false;
+        case SND_SEQ_EVENT_PITCHBEND:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -95,7 +102,8 @@ bool ValidEvent(const snd_seq_event_t& ev) {
                                      ev.data.note.note, ev.data.note.velocity);
         case SND_SEQ_EVENT_CONTROLLER:
             return ValidChannelEvent(kChannelEventController, ev.data.control.channel,
-                                     static_cast<int>(ev.data.control.param), ev.data.control.value);
+                                     static_cast<int>(ev.data.control.param),
+                                     ev.data.control.value);
         case SND_SEQ_EVENT_PGMCHANGE:
             return ValidChannelEvent(kChannelEventProgramChange, ev.data.control.channel,
                                      ev.data.control.value, 0);
@@ -105,7 +113,8 @@ bool ValidEvent(const snd_seq_event_t& ev) {
         case SND_SEQ_EVENT_PITCHBEND:
             return ValidChannelEvent(kChannelEventPitchBend, ev.data.control.channel,
                                      ev.data.control.value, 0);
-        default: return true;
+        default:
+            return true;
     }
 }
 
@@ -127,8 +136,10 @@ bool IsMidiEvent(snd_seq_event_type_t type) {
         case SND_SEQ_EVENT_RESET:
         case SND_SEQ_EVENT_CONTROL14:
         case SND_SEQ_EVENT_NONREGPARAM:
-        case SND_SEQ_EVENT_REGPARAM: return true;
-        default: return false;
+        case SND_SEQ_EVENT_REGPARAM:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -157,7 +168,8 @@ public:
         return 0;
     }
 
-    int32_t CreatePort(const std::string& portName, InputListener* listener, int32_t& error) override {
+    int32_t CreatePort(const std::string& portName, InputListener* listener,
+                       int32_t& error) override {
         if (!input_) {
             error = -ENODEV;
             return 0;
@@ -221,7 +233,8 @@ public:
         snd_seq_port_subscribe_alloca(&subs);
         snd_seq_addr_t sender{static_cast<unsigned char>(ClientOf(sourceId)),
                               static_cast<unsigned char>(PortOf(sourceId))};
-        snd_seq_addr_t dest{static_cast<unsigned char>(clientId_), static_cast<unsigned char>(port_)};
+        snd_seq_addr_t dest{static_cast<unsigned char>(clientId_),
+                            static_cast<unsigned char>(port_)};
         snd_seq_port_subscribe_set_sender(subs, &sender);
         snd_seq_port_subscribe_set_dest(subs, &dest);
         int err = snd_seq_subscribe_port(control_.get(), subs);
@@ -278,7 +291,8 @@ private:
         auto& decoder = decoders_[id];
         if (!decoder) decoder = std::make_unique<MidiDecoder>();
         decoder->Feed(bytes, [&](const MidiMessage& m) { listener_->Play(m); });
-        listener_->Deliver(Delivery{id, NameOf(ev.source.client, ev.source.port), {std::move(bytes)}});
+        listener_->Deliver(
+            Delivery{id, NameOf(ev.source.client, ev.source.port), {std::move(bytes)}});
     }
 
     // Asked on every event, since the kernel may give a gone keyboard's address to the next
@@ -324,6 +338,8 @@ bool AlsaInputAvailable(std::string& why) {
     return true;
 }
 
-std::unique_ptr<MidiInput> CreateAlsaInput() { return std::make_unique<AlsaInput>(); }
+std::unique_ptr<MidiInput> CreateAlsaInput() {
+    return std::make_unique<AlsaInput>();
+}
 
 }  // namespace mbs

@@ -39,8 +39,7 @@ struct LogCapture {
 std::vector<std::string> DriverOrder(fluid_settings_t* settings) {
     std::vector<std::string> available;
     fluid_settings_foreach_option(
-        settings, "audio.driver", &available,
-        [](void* data, const char*, const char* option) {
+        settings, "audio.driver", &available, [](void* data, const char*, const char* option) {
             static_cast<std::vector<std::string>*>(data)->push_back(option);
         });
     std::vector<std::string> order;
@@ -84,13 +83,16 @@ public:
                 int periods = 0, size = 0;
                 fluid_settings_getint(settings, "audio.periods", &periods);
                 fluid_settings_getint(settings, "audio.period-size", &size);
-                std::fprintf(stderr, "quillet: audio through FluidSynth's %s driver, %d periods of %d frames\n",
-                             name.c_str(), periods, size);
+                std::fprintf(
+                    stderr,
+                    "quillet: audio through FluidSynth's %s driver, %d periods of %d frames\n",
+                    name.c_str(), periods, size);
                 return true;
             }
             tried += "\n  " + name + ": " + (capture.text.empty() ? "failed" : capture.text);
         }
-        why = "no FluidSynth audio driver could start:" + (tried.empty() ? std::string(" none available") : tried);
+        why = "no FluidSynth audio driver could start:" +
+              (tried.empty() ? std::string(" none available") : tried);
         return false;
     }
 
@@ -100,6 +102,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<AudioOutput> CreateDriverOutput() { return std::make_unique<DriverOutput>(); }
+std::unique_ptr<AudioOutput> CreateDriverOutput() {
+    return std::make_unique<DriverOutput>();
+}
 
 }  // namespace mbs

@@ -11,6 +11,8 @@ void OfflineOutput::Render(float* left, float* right, int frames) {
     if (synth_) fluid_synth_write_float(synth_, frames, left, 0, 1, right, 0, 1);
 }
 
-std::unique_ptr<AudioOutput> CreateOfflineOutput() { return std::make_unique<OfflineOutput>(); }
+std::unique_ptr<AudioOutput> CreateOfflineOutput() {
+    return std::make_unique<OfflineOutput>();
+}
 
 }  // namespace mbs

@@ -17,7 +17,7 @@ namespace mbs::jack {
 // and locked in memory so that the audio thread can use either end. A record written with
 // Write appears to the reader whole or not at all.
 class ByteQueue {
-  public:
+public:
     explicit ByteQueue(std::size_t capacity) : ring_(jack_ringbuffer_create(capacity)) {
         if (!ring_) throw std::bad_alloc();
         jack_ringbuffer_mlock(ring_.get());
@@ -65,7 +65,7 @@ class ByteQueue {
     }
     void Skip(std::size_t n) { jack_ringbuffer_read_advance(ring_.get(), n); }
 
-  private:
+private:
     struct Free {
         void operator()(jack_ringbuffer_t* r) const noexcept { jack_ringbuffer_free(r); }
     };

@@ -40,7 +40,7 @@ using PortPtr = std::unique_ptr<jack_port_t, PortUnregister>;
 // The synthesizer's side of a cycle. All three run on the process callback, in this order:
 // BeginCycle, PlayAt for each input event in frame order, EndCycle.
 class AudioPart {
-  public:
+public:
     virtual ~AudioPart() = default;
     virtual void BeginCycle(jack_nframes_t nframes) = 0;
     // Plays a message at a frame of the cycle, not before any frame already passed.
@@ -51,13 +51,13 @@ class AudioPart {
 // The MIDI input's side of a cycle; `audio` is the output that plays in this cycle, or null
 // when the synthesizer's sound goes elsewhere.
 class InputPart {
-  public:
+public:
     virtual ~InputPart() = default;
     virtual void Process(jack_nframes_t nframes, AudioPart* audio) = 0;
 };
 
 class Client {
-  public:
+public:
     // The process's client: the open one, or a new one under `name` (never starting a
     // server). Null with the reason in `why` when no JACK server accepts it.
     static std::shared_ptr<Client> Acquire(const std::string& name, std::string& why);
@@ -78,7 +78,7 @@ class Client {
     // Rises whenever a connection between any two ports is made or broken.
     uint64_t ConnectionGeneration() const { return connections_.load(std::memory_order_acquire); }
 
-  private:
+private:
     explicit Client(ClientPtr handle) : handle_(std::move(handle)) {}
     static int Process(jack_nframes_t nframes, void* arg);
     static void PortConnected(jack_port_id_t a, jack_port_id_t b, int connect, void* arg);

@@ -28,7 +28,7 @@ namespace {
 constexpr std::size_t kQueueBytes = 256 * 1024;
 
 class Fd {
-  public:
+public:
     explicit Fd(int fd = -1) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) close(fd_);
@@ -37,7 +37,7 @@ class Fd {
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
 
-  private:
+private:
     int fd_;
 };
 
@@ -75,7 +75,7 @@ JackPortInfo Describe(jack_port_t* port, const std::string& ownClient) {
 }
 
 class JackInput : public MidiInput, private jack::InputPart {
-  public:
+public:
     JackInput() : queue_(kQueueBytes) {}
     ~JackInput() override { Close(); }
 
@@ -170,7 +170,7 @@ class JackInput : public MidiInput, private jack::InputPart {
         listener_ = nullptr;
     }
 
-  private:
+private:
     // The audio thread: plays the cycle's messages at their frames when the synthesizer is
     // on this client, and hands every event to the reader thread.
     void Process(jack_nframes_t nframes, jack::AudioPart* audio) override {

@@ -19,7 +19,7 @@ namespace mbs {
 // reach it through lock-free queues. The callback renders in slices between the frames of
 // the cycle's events, so a note starts within one 64-frame synthesizer block of its frame.
 class JackOutput : public AudioOutput, private jack::AudioPart {
-  public:
+public:
     JackOutput();
     ~JackOutput() override;
 
@@ -46,7 +46,7 @@ class JackOutput : public AudioOutput, private jack::AudioPart {
     // The longest SysEx message PostMessage passes on; longer ones are dropped.
     static constexpr std::size_t kMaxPostedBytes = 1024;
 
-  private:
+private:
     // Laid out without padding, so that its bytes are all defined.
     struct Posted {
         jack_nframes_t due;  // frame time at which it plays

@@ -123,9 +123,13 @@ private:
 
 }  // namespace
 
-bool LoopbackInputAvailable(std::string&) { return true; }
+bool LoopbackInputAvailable(std::string&) {
+    return true;
+}
 
-std::unique_ptr<MidiInput> CreateLoopbackInput() { return std::make_unique<LoopbackInput>(); }
+std::unique_ptr<MidiInput> CreateLoopbackInput() {
+    return std::make_unique<LoopbackInput>();
+}
 
 namespace loopback {
 
