@@ -20,7 +20,7 @@ fi
 
 BUILD=$ROOT/build-demo
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_TESTS=ON >/dev/null
-cmake --build "$BUILD" --target quillet demo_keyboard demo_recorder
+cmake --build "$BUILD" --target quillet demo_keyboard demo_recorder about_screenshot
 
 mkdir -p "$OUT"
 WORK=$(mktemp -d)
@@ -94,6 +94,12 @@ kill -INT "$RECORDER"
 wait "$RECORDER" || fail "the recording was not written"
 grep wrote "$WORK/recorder.log"
 
+# The About box, drawn by the same X server.
+QT_QPA_PLATFORM=xcb "$BUILD/tests/shell/about_screenshot" "$WORK/about" >"$WORK/about.log" 2>&1 ||
+    fail "the About box picture failed"
+cp "$WORK/about/about-box.png" "$OUT/about.png"
+
 echo "demo: done"
 echo "  sound:      $OUT/quillet.wav"
 echo "  screenshot: $OUT/quillet.png"
+echo "  About box:  $OUT/about.png"

@@ -1,0 +1,643 @@
+// Quillet against FluidSynth's own command line, side by side on private JACK servers with
+// the dummy driver: the same SoundFont, the same program change and the same notes go to
+// both, and the figures come out as one table and a CSV file.
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "jack_rig.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using jackrig::Keyboard;
+using Bytes = std::vector<std::uint8_t>;
+
+struct Options {
+    std::vector<unsigned> periods{64, 256, 1024};
+    int notes = 200;
+    int startRuns = 5;
+    double idleSeconds = 10;
+    double stormSeconds = 30;
+    int stormIntervalMs = 50;
+    int programs = 128;
+    int program = 0;
+    std::string quillet = QUILLET_EXECUTABLE;
+    std::string soundFont = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+    std::string out = "bench-out";
+};
+
+// One program under test: how to start it and where its ports are.
+struct Target {
+    std::string name;
+    // Ports whose full names start with this belong to the program.
+    std::string portPrefix;
+    std::function<std::unique_ptr<jackrig::Child>(const jackrig::Server&, const std::string& log)>
+        start;
+};
+
+struct Ports {
+    std::string midiIn;
+    std::string left;
+    std::string right;
+};
+
+Ports FindPorts(jack_client_t* client, const std::string& prefix) {
+    Ports ports;
+    const std::string pattern = "^" + prefix;
+    if (const char** midi =
+            jack_get_ports(client, pattern.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput)) {
+        if (midi[0]) ports.midiIn = midi[0];
+        jack_free(midi);
+    }
+    if (const char** audio =
+            jack_get_ports(client, pattern.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput)) {
+        if (audio[0] && audio[1]) {
+            ports.left = audio[0];
+            ports.right = audio[1];
+        }
+        jack_free(audio);
+    }
+    return ports;
+}
+
+std::vector<Target> Targets(const Options& o) {
+    Target quillet{
+        "Quillet", "Velunor:", [o](const jackrig::Server& server, const std::string& log) {
+            // A runtime directory per run: the single-instance socket lives there.
+            const std::string runtime = log + ".runtime";
+            mkdir(runtime.c_str(), 0700);
+            return std::make_unique<jackrig::Child>(
+                std::vector<std::string>{o.quillet},
+                std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + runtime,
+                                         "JACK_DEFAULT_SERVER=" + server.Name(),
+                                         "QUILLET_AUDIO=jack", "QUILLET_MIDI=jack",
+                                         "QUILLET_SOUNDFONT=" + o.soundFont},
+                log);
+        }};
+    Target fluid{
+        "FluidSynth", "fluidsynth", [o](const jackrig::Server& server, const std::string& log) {
+            // -j connects the audio to the playback ports, as Quillet does; our own
+            // keyboard is connected by hand, so no MIDI auto-connection.
+            return std::make_unique<jackrig::Child>(
+                std::vector<std::string>{"fluidsynth", "-a", "jack", "-m", "jack", "-i", "-j", "-o",
+                                         "midi.autoconnect=0", "-o",
+                                         "synth.sample-rate=" + std::to_string(server.Rate()),
+                                         o.soundFont},
+                std::vector<std::string>{"JACK_DEFAULT_SERVER=" + server.Name()}, log);
+        }};
+    return {quillet, fluid};
+}
+
+// CPU time (user + system) of a process, in seconds.
+double CpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The command name may hold spaces; the fields after it are plain.
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return NAN;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    unsigned long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stoul(field);
+        if (i == 15) stime = std::stoul(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Peak resident set size of a process, in MB.
+double PeakRssMb(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    return NAN;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) return NAN;
+    std::sort(v.begin(), v.end());
+    const double rank = p / 100.0 * static_cast<double>(v.size() - 1);
+    const auto lo = static_cast<std::size_t>(std::floor(rank));
+    const auto hi = static_cast<std::size_t>(std::ceil(rank));
+    return v[lo] + (v[hi] - v[lo]) * (rank - static_cast<double>(lo));
+}
+
+long FirstSound(const jackrig::Recorder& r, long from, long to, float threshold) {
+    const long a = jackrig::FirstAbove(r.Channel(0), from, to, threshold);
+    const long b = jackrig::FirstAbove(r.Channel(1), from, to, threshold);
+    return a < 0 ? b : (b < 0 ? a : std::min(a, b));
+}
+
+// A program started on a server, with its ports found, a keyboard connected to its MIDI input
+// and, when asked, a recorder on its outputs.
+struct Session {
+    std::unique_ptr<jackrig::Child> child;
+    jackrig::ClientPtr checker;
+    Ports ports;
+    std::unique_ptr<Keyboard> keyboard;
+    std::unique_ptr<jackrig::Recorder> recorder;
+    std::string error;
+
+    bool Open(const Target& t, const jackrig::Server& server, const std::string& log) {
+        checker = jackrig::OpenClient("bench-checker");
+        if (!checker) return Fail("no JACK client");
+        child = t.start(server, log);
+        if (!child->Started()) return Fail("could not start " + t.name);
+        const bool found = jackrig::WaitUntil(
+            [&] {
+                ports = FindPorts(checker.get(), t.portPrefix);
+                return !child->Running() || (!ports.midiIn.empty() && !ports.left.empty());
+            },
+            60s, 10ms);
+        if (!found || !child->Running()) return Fail(t.name + " did not open its ports");
+        keyboard = std::make_unique<Keyboard>("bench-keys");
+        if (!keyboard->Client() ||
+            jack_connect(keyboard->Client(), keyboard->PortName().c_str(), ports.midiIn.c_str()))
+            return Fail("could not connect the keyboard");
+        return true;
+    }
+    bool Record(double seconds, unsigned rate) {
+        recorder = std::make_unique<jackrig::Recorder>("bench-recorder", seconds, rate);
+        if (!recorder->ConnectFrom(ports.left, ports.right) || !recorder->WaitStarted(5s))
+            return Fail("could not record");
+        return true;
+    }
+    // Sends a group in the next cycle and waits until it went out; its cycle's first frame.
+    std::optional<jack_nframes_t> Send(std::vector<Keyboard::Event> events) {
+        const std::size_t g = keyboard->SendInCycle(keyboard->Now(), std::move(events));
+        if (!keyboard->WaitSent(g, 5s)) return std::nullopt;
+        return keyboard->SentCycle(g);
+    }
+    bool Fail(const std::string& why) {
+        error = why;
+        return false;
+    }
+};
+
+std::vector<Keyboard::Event> ProgramOnAll(int program) {
+    std::vector<Keyboard::Event> e;
+    for (int ch = 0; ch < 16; ++ch)
+        if (ch != 9)
+            e.push_back(
+                {0, {static_cast<std::uint8_t>(0xC0 | ch), static_cast<std::uint8_t>(program)}});
+    return e;
+}
+
+// Rows of the table, in the order measured.
+struct Row {
+    std::string metric;
+    std::string unit;
+    std::map<std::string, double> value;
+    std::string note;
+};
+
+class Table {
+public:
+    Row& Get(const std::string& metric, const std::string& unit) {
+        for (auto& r : rows_)
+            if (r.metric == metric) return r;
+        rows_.push_back({metric, unit, {}, {}});
+        return rows_.back();
+    }
+    void Set(const std::string& metric, const std::string& unit, const std::string& target,
+             double v) {
+        Get(metric, unit).value[target] = v;
+    }
+    void Print(const std::vector<Target>& targets, const std::string& csvPath) const {
+        std::ofstream csv(csvPath);
+        csv << "metric,unit";
+        for (auto& t : targets) csv << "," << t.name;
+        csv << ",ratio\n";
+        std::printf("\n%-44s %-6s", "metric", "unit");
+        for (auto& t : targets) std::printf(" %12s", t.name.c_str());
+        std::printf(" %8s\n", "ratio");
+        for (const Row& r : rows_) {
+            std::printf("%-44s %-6s", r.metric.c_str(), r.unit.c_str());
+            csv << '"' << r.metric << "\"," << r.unit;
+            std::vector<double> vs;
+            for (auto& t : targets) {
+                const auto it = r.value.find(t.name);
+                const double v = it == r.value.end() ? NAN : it->second;
+                vs.push_back(v);
+                std::printf(" %12s", Format(v).c_str());
+                csv << "," << Format(v);
+            }
+            const double ratio =
+                vs.size() == 2 && std::isfinite(vs[0]) && std::isfinite(vs[1]) && vs[1] != 0
+                    ? vs[0] / vs[1]
+                    : NAN;
+            std::printf(" %8s\n", std::isfinite(ratio) ? Format(ratio, 2).c_str() : "-");
+            csv << "," << (std::isfinite(ratio) ? Format(ratio, 3) : "") << "\n";
+        }
+    }
+
+private:
+    static std::string Format(double v, int decimals = -1) {
+        if (!std::isfinite(v)) return "n/a";
+        char buf[64];
+        if (decimals < 0) decimals = std::fabs(v - std::round(v)) < 1e-9 ? 0 : 2;
+        std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+        return buf;
+    }
+    std::vector<Row> rows_;
+};
+
+void Log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void Log(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::fprintf(stderr, "bench: ");
+    std::vfprintf(stderr, fmt, args);
+    std::fprintf(stderr, "\n");
+    va_end(args);
+}
+
+std::string LogPath(const Options& o, const std::string& what) {
+    return o.out + "/logs/" + what + ".log";
+}
+
+// Note-ons at random offsets in their cycles, one per cycle group, each after cutting the
+// previous note off at the start of its cycle, on a dry channel so the sound ends there.
+void MeasureOnsets(const Options& o, const std::vector<Target>& targets, Table& table) {
+    for (unsigned period : o.periods) {
+        jackrig::Server server(period);
+        if (!server.Ready()) {
+            Log("jackd did not start at period %u:\n%s", period, server.Log().c_str());
+            continue;
+        }
+        std::mt19937 random(period);
+        std::vector<jack_nframes_t> offsets;
+        std::vector<std::uint8_t> notes;
+        for (int i = 0; i < o.notes; ++i) {
+            offsets.push_back(std::uniform_int_distribution<jack_nframes_t>(1, period - 1)(random));
+            notes.push_back(
+                static_cast<std::uint8_t>(std::uniform_int_distribution(48, 72)(random)));
+        }
+        // Room for the longest latency that we look for, two periods, and a cycle to spare.
+        const jack_nframes_t spacing = std::max<jack_nframes_t>(4 * period, server.Rate() / 20);
+        for (const Target& t : targets) {
+            Session s;
+            const std::string tag = t.name + "-onset-" + std::to_string(period);
+            const double seconds = (o.notes + 20.0) * spacing / server.Rate() + 5;
+            if (!s.Open(t, server, LogPath(o, tag)) || !s.Record(seconds, server.Rate())) {
+                Log("%s: %s", tag.c_str(), s.error.c_str());
+                continue;
+            }
+            std::vector<Keyboard::Event> setup;
+            for (auto& b : jackrig::DryAndPanned(0, -1)) setup.push_back({0, b});
+            setup.push_back({0, {0xC0, static_cast<std::uint8_t>(o.program)}});
+            s.Send(setup);
+            std::this_thread::sleep_for(300ms);
+
+            std::vector<double> latencies;
+            int found = 0;
+            // The keyboard holds a limited number of groups; a fresh one takes over as needed.
+            const int perKeyboard = 200;
+            for (int first = 0; first < o.notes; first += perKeyboard) {
+                if (first > 0) {
+                    s.keyboard = std::make_unique<Keyboard>("bench-keys-" + std::to_string(first));
+                    jack_connect(s.keyboard->Client(), s.keyboard->PortName().c_str(),
+                                 s.ports.midiIn.c_str());
+                    std::this_thread::sleep_for(200ms);
+                }
+                const int count = std::min(perKeyboard, o.notes - first);
+                const jack_nframes_t base = s.keyboard->Now() + server.Rate() / 10;
+                std::vector<std::size_t> groups;
+                for (int i = 0; i < count; ++i) {
+                    const int n = first + i;
+                    groups.push_back(s.keyboard->SendInCycle(
+                        base + static_cast<jack_nframes_t>(i) * spacing,
+                        {{0, {0xB0, 120, 0}}, {offsets[n], {0x90, notes[n], 100}}}));
+                }
+                if (!s.keyboard->WaitSent(groups.back(),
+                                          std::chrono::milliseconds(static_cast<long>(
+                                              2000 + count * spacing * 1000.0 / server.Rate())))) {
+                    Log("%s: the notes did not all go out", tag.c_str());
+                    break;
+                }
+                const jack_nframes_t lastCycle = *s.keyboard->SentCycle(groups.back());
+                s.recorder->WaitRecordedUntil(lastCycle + spacing, 5s);
+                for (int i = 0; i < count; ++i) {
+                    const jack_nframes_t cycle = *s.keyboard->SentCycle(groups[i]);
+                    const long start = s.recorder->IndexOf(cycle);
+                    const long event = start + offsets[first + i];
+                    const long onset =
+                        FirstSound(*s.recorder, start, start + spacing - period, jackrig::kHeard);
+                    if (onset < 0) continue;
+                    ++found;
+                    latencies.push_back(static_cast<double>(onset - event));
+                }
+            }
+            const std::string p = " @" + std::to_string(period);
+            table.Set("onset found" + p, "notes", t.name, found);
+            table.Set("onset - event median" + p, "frames", t.name, Percentile(latencies, 50));
+            table.Set("onset - event p95" + p, "frames", t.name, Percentile(latencies, 95));
+            table.Set("onset - event max" + p, "frames", t.name, Percentile(latencies, 100));
+            table.Set("onset spread (max - min)" + p, "frames", t.name,
+                      Percentile(latencies, 100) - Percentile(latencies, 0));
+            Log("%s: %d of %d onsets found", tag.c_str(), found, o.notes);
+        }
+    }
+}
+
+// From the fork to the first audible sample of a note sent as soon as the MIDI port exists.
+void MeasureTimeToSound(const Options& o, const std::vector<Target>& targets, Table& table) {
+    jackrig::Server server(256);
+    if (!server.Ready()) {
+        Log("jackd did not start:\n%s", server.Log().c_str());
+        return;
+    }
+    for (const Target& t : targets) {
+        std::vector<double> times;
+        for (int run = 0; run < o.startRuns; ++run) {
+            jackrig::ClientPtr checker = jackrig::OpenClient("bench-checker");
+            jackrig::Recorder recorder("bench-recorder", 70, server.Rate());
+            Keyboard keyboard("bench-keys");
+            recorder.WaitStarted(5s);
+            const jack_time_t started = jack_get_time();
+            auto child = t.start(server, LogPath(o, t.name + "-start-" + std::to_string(run)));
+            Ports ports;
+            bool midi = false, audio = false;
+            std::optional<long> heard;
+            auto nextNote = std::chrono::steady_clock::now();
+            const auto deadline = std::chrono::steady_clock::now() + 60s;
+            while (!heard && child->Running() && std::chrono::steady_clock::now() < deadline) {
+                ports = FindPorts(checker.get(), t.portPrefix);
+                if (!audio && !ports.left.empty())
+                    audio = recorder.ConnectFrom(ports.left, ports.right);
+                if (!midi && !ports.midiIn.empty())
+                    midi = jack_connect(keyboard.Client(), keyboard.PortName().c_str(),
+                                        ports.midiIn.c_str()) == 0;
+                // A note that came too early to sound is struck again.
+                if (midi && std::chrono::steady_clock::now() >= nextNote) {
+                    keyboard.SendInCycle(
+                        keyboard.Now(),
+                        {{0, {0xC0, static_cast<std::uint8_t>(o.program)}}, {0, {0x90, 60, 100}}});
+                    nextNote = std::chrono::steady_clock::now() + 1s;
+                }
+                if (audio) {
+                    const long at = FirstSound(recorder, 0, static_cast<long>(recorder.Recorded()),
+                                               jackrig::kHeard);
+                    if (at >= 0) heard = at;
+                }
+                std::this_thread::sleep_for(1ms);
+            }
+            if (!heard) {
+                Log("%s start %d: no sound", t.name.c_str(), run);
+                continue;
+            }
+            const jack_time_t at =
+                jack_frames_to_time(recorder.Client(), recorder.StartFrame() + *heard);
+            times.push_back(static_cast<double>(at - started) / 1000.0);
+            Log("%s start %d: first sound after %.1f ms", t.name.c_str(), run, times.back());
+        }
+        table.Set("time to first sound (median)", "ms", t.name, Percentile(times, 50));
+    }
+}
+
+// Counts the server's xruns.
+class XrunCounter {
+public:
+    XrunCounter() : client_(jackrig::OpenClient("bench-xruns")) {
+        if (!client_) return;
+        jack_set_xrun_callback(client_.get(), &XrunCounter::OnXrun, this);
+        jack_activate(client_.get());
+    }
+    ~XrunCounter() {
+        if (client_) jack_deactivate(client_.get());
+    }
+    int Count() const { return count_.load(); }
+
+private:
+    static int OnXrun(void* arg) {
+        static_cast<XrunCounter*>(arg)->count_.fetch_add(1);
+        return 0;
+    }
+    jackrig::ClientPtr client_;
+    std::atomic<int> count_{0};
+};
+
+// 16 channels of 8 notes each, released and struck again every interval, from the process
+// callback so that the storm keeps its pace whatever this process does.
+class Storm {
+public:
+    Storm(jack_nframes_t interval)
+        : interval_(interval), client_(jackrig::OpenClient("bench-storm")) {
+        if (!client_) return;
+        port_ = jack_port_register(client_.get(), "midi_out", JACK_DEFAULT_MIDI_TYPE,
+                                   JackPortIsOutput, 0);
+        jack_set_process_callback(client_.get(), &Storm::Process, this);
+        jack_activate(client_.get());
+    }
+    ~Storm() {
+        if (client_) jack_deactivate(client_.get());
+    }
+    bool Connect(const std::string& to) {
+        return client_ && jack_connect(client_.get(), jack_port_name(port_), to.c_str()) == 0;
+    }
+    void Run(bool on) { running_.store(on); }
+    long Strikes() const { return strikes_.load(); }
+
+private:
+    static int Process(jack_nframes_t nframes, void* arg) {
+        auto* self = static_cast<Storm*>(arg);
+        void* buffer = jack_port_get_buffer(self->port_, nframes);
+        jack_midi_clear_buffer(buffer);
+        const bool on = self->running_.load();
+        for (jack_nframes_t i = 0; i < nframes; ++i, ++self->clock_) {
+            if (self->clock_ % self->interval_ != 0) continue;
+            if (!on && !self->sounding_) continue;
+            for (int ch = 0; ch < 16; ++ch) {
+                for (int k = 0; k < 8; ++k) {
+                    const auto status = static_cast<std::uint8_t>(ch);
+                    const auto note = static_cast<std::uint8_t>(48 + 3 * k + (ch % 4));
+                    const std::uint8_t off[3] = {static_cast<std::uint8_t>(0x80 | status), note, 0};
+                    if (self->sounding_) jack_midi_event_write(buffer, i, off, 3);
+                    const std::uint8_t hit[3] = {static_cast<std::uint8_t>(0x90 | status), note,
+                                                 100};
+                    if (on) jack_midi_event_write(buffer, i, hit, 3);
+                }
+            }
+            self->sounding_ = on;
+            if (on) self->strikes_.fetch_add(1);
+        }
+        return 0;
+    }
+
+    jack_nframes_t interval_;
+    jackrig::ClientPtr client_;
+    jack_port_t* port_ = nullptr;
+    std::atomic<bool> running_{false};
+    std::atomic<long> strikes_{0};
+    std::uint64_t clock_ = 0;
+    bool sounding_ = false;
+};
+
+// Memory, idle CPU, all programs and the storm, in one life of each program.
+void MeasureResources(const Options& o, const std::vector<Target>& targets, Table& table) {
+    jackrig::Server server(256);
+    if (!server.Ready()) {
+        Log("jackd did not start:\n%s", server.Log().c_str());
+        return;
+    }
+    for (const Target& t : targets) {
+        Session s;
+        if (!s.Open(t, server, LogPath(o, t.name + "-resources"))) {
+            Log("%s: %s", t.name.c_str(), s.error.c_str());
+            continue;
+        }
+        const pid_t pid = s.child->Pid();
+        // Start-up is over when the program has sounded a first note.
+        s.Record(5, server.Rate());
+        s.Send({{0, {0xC0, static_cast<std::uint8_t>(o.program)}}, {0, {0x90, 60, 100}}});
+        jackrig::WaitUntil(
+            [&] {
+                return FirstSound(*s.recorder, 0, static_cast<long>(s.recorder->Recorded()),
+                                  jackrig::kHeard) >= 0;
+            },
+            10s);
+        s.Send({{0, {0x80, 60, 0}}});
+        std::this_thread::sleep_for(3s);
+        table.Set("peak RSS after start-up", "MB", t.name, PeakRssMb(pid));
+
+        const double cpu0 = CpuSeconds(pid);
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(static_cast<long>(o.idleSeconds * 1000)));
+        table.Set("idle CPU over " + std::to_string(static_cast<int>(o.idleSeconds)) + " s", "s",
+                  t.name, CpuSeconds(pid) - cpu0);
+
+        XrunCounter xruns;
+        std::this_thread::sleep_for(200ms);
+        const int xrunsBefore = xruns.Count();
+        for (int p = 0; p < o.programs; ++p) {
+            std::vector<Keyboard::Event> e = ProgramOnAll(p);
+            e.push_back({0, {0x90, 60, 100}});
+            s.Send(std::move(e));
+            std::this_thread::sleep_for(40ms);
+            s.Send({{0, {0x80, 60, 0}}});
+        }
+        std::this_thread::sleep_for(1s);
+        table.Set("peak RSS after " + std::to_string(o.programs) + " programs", "MB", t.name,
+                  PeakRssMb(pid));
+        table.Set("xruns while changing programs", "count", t.name, xruns.Count() - xrunsBefore);
+        s.Send(ProgramOnAll(o.program));
+
+        Storm storm(server.Rate() * static_cast<unsigned>(o.stormIntervalMs) / 1000);
+        if (!storm.Connect(s.ports.midiIn)) Log("%s: the storm is not connected", t.name.c_str());
+        std::this_thread::sleep_for(200ms);
+        const int stormXruns0 = xruns.Count();
+        const double stormCpu0 = CpuSeconds(pid);
+        storm.Run(true);
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(static_cast<long>(o.stormSeconds * 1000)));
+        storm.Run(false);
+        const double stormCpu = CpuSeconds(pid) - stormCpu0;
+        table.Set("storm CPU", "%", t.name, 100.0 * stormCpu / o.stormSeconds);
+        table.Set("storm xruns", "count", t.name, xruns.Count() - stormXruns0);
+        Log("%s: storm of %ld strikes, %.2f s CPU", t.name.c_str(), storm.Strikes(), stormCpu);
+
+        // The storm's last release, then quiet, then one note that must be heard.
+        std::this_thread::sleep_for(3s);
+        const bool alive = s.child->Running();
+        bool sounds = false;
+        if (alive && s.Record(4, server.Rate())) {
+            std::vector<Keyboard::Event> e;
+            for (int ch = 0; ch < 16; ++ch)
+                e.push_back({0, {static_cast<std::uint8_t>(0xB0 | ch), 123, 0}});
+            s.Send(std::move(e));
+            std::this_thread::sleep_for(500ms);
+            if (const auto cycle = s.Send({{0, {0x90, 64, 100}}})) {
+                const long from = s.recorder->IndexOf(*cycle);
+                s.recorder->WaitRecordedUntil(*cycle + server.Rate() / 2, 3s);
+                sounds = FirstSound(*s.recorder, from, from + server.Rate() / 2, 1e-3f) >= 0;
+            }
+        }
+        table.Set("running and sounding after the storm", "1=yes", t.name, alive && sounds ? 1 : 0);
+    }
+}
+
+unsigned ToUnsigned(const char* text) {
+    return static_cast<unsigned>(std::strtoul(text, nullptr, 10));
+}
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: quillet_bench [--notes N] [--periods 64,256,1024] [--start-runs N]\n"
+                 "       [--idle-seconds S] [--storm-seconds S] [--storm-interval-ms MS]\n"
+                 "       [--programs N] [--program P] [--quillet PATH] [--soundfont PATH]\n"
+                 "       [--out DIR]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (i + 1 >= argc) return Usage();
+        const char* v = argv[++i];
+        if (a == "--notes")
+            o.notes = std::atoi(v);
+        else if (a == "--periods") {
+            o.periods.clear();
+            std::stringstream list(v);
+            for (std::string p; std::getline(list, p, ',');)
+                o.periods.push_back(ToUnsigned(p.c_str()));
+        } else if (a == "--start-runs")
+            o.startRuns = std::atoi(v);
+        else if (a == "--idle-seconds")
+            o.idleSeconds = std::atof(v);
+        else if (a == "--storm-seconds")
+            o.stormSeconds = std::atof(v);
+        else if (a == "--storm-interval-ms")
+            o.stormIntervalMs = std::atoi(v);
+        else if (a == "--programs")
+            o.programs = std::clamp(std::atoi(v), 0, 128);
+        else if (a == "--program")
+            o.program = std::clamp(std::atoi(v), 0, 127);
+        else if (a == "--quillet")
+            o.quillet = v;
+        else if (a == "--soundfont")
+            o.soundFont = v;
+        else if (a == "--out")
+            o.out = v;
+        else
+            return Usage();
+    }
+    std::filesystem::create_directories(o.out + "/logs");
+    const std::vector<Target> targets = Targets(o);
+    Table table;
+    const auto began = std::chrono::steady_clock::now();
+    MeasureOnsets(o, targets, table);
+    MeasureTimeToSound(o, targets, table);
+    MeasureResources(o, targets, table);
+    const std::string csv = o.out + "/results.csv";
+    table.Print(targets, csv);
+    std::printf("\nratio = Quillet / FluidSynth; %s; took %.0f s\n", csv.c_str(),
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
+    return 0;
+}
