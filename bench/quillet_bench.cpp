@@ -47,6 +47,7 @@ struct Options {
     std::string quillet = QUILLET_EXECUTABLE;
     std::string soundFont = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
     std::string out = "bench-out";
+    bool wav = false;
 };
 
 // One program under test: how to start it and where its ports are.
@@ -83,6 +84,12 @@ Ports FindPorts(jack_client_t* client, const std::string& prefix) {
     return ports;
 }
 
+// FluidSynth ends at once without a shell to serve, so it serves one on a port of its own.
+int ShellPort() {
+    static int next = 20000 + static_cast<int>(getpid() % 20000);
+    return next++;
+}
+
 std::vector<Target> Targets(const Options& o) {
     Target quillet{
         "Quillet", "Velunor:", [o](const jackrig::Server& server, const std::string& log) {
@@ -102,10 +109,10 @@ std::vector<Target> Targets(const Options& o) {
             // -j connects the audio to the playback ports, as Quillet does; our own
             // keyboard is connected by hand, so no MIDI auto-connection.
             return std::make_unique<jackrig::Child>(
-                std::vector<std::string>{"fluidsynth", "-a", "jack", "-m", "jack", "-i", "-j", "-o",
-                                         "midi.autoconnect=0", "-o",
-                                         "synth.sample-rate=" + std::to_string(server.Rate()),
-                                         o.soundFont},
+                std::vector<std::string>{
+                    "fluidsynth", "-a", "jack", "-m", "jack", "-i", "-j", "-s", "-o",
+                    "shell.port=" + std::to_string(ShellPort()), "-o", "midi.autoconnect=0", "-o",
+                    "synth.sample-rate=" + std::to_string(server.Rate()), o.soundFont},
                 std::vector<std::string>{"JACK_DEFAULT_SERVER=" + server.Name()}, log);
         }};
     return {quillet, fluid};
@@ -351,6 +358,9 @@ void MeasureOnsets(const Options& o, const std::vector<Target>& targets, Table& 
                     latencies.push_back(static_cast<double>(onset - event));
                 }
             }
+            if (o.wav)
+                jackrig::WriteWav(o.out + "/" + tag + ".wav", s.recorder->Channel(0),
+                                  s.recorder->Channel(1), server.Rate());
             const std::string p = " @" + std::to_string(period);
             table.Set("onset found" + p, "notes", t.name, found);
             table.Set("onset - event median" + p, "frames", t.name, Percentile(latencies, 50));
@@ -588,7 +598,7 @@ int Usage() {
                  "usage: quillet_bench [--notes N] [--periods 64,256,1024] [--start-runs N]\n"
                  "       [--idle-seconds S] [--storm-seconds S] [--storm-interval-ms MS]\n"
                  "       [--programs N] [--program P] [--quillet PATH] [--soundfont PATH]\n"
-                 "       [--out DIR]\n");
+                 "       [--out DIR] [--wav 0|1]\n");
     return 2;
 }
 
@@ -625,6 +635,8 @@ int main(int argc, char** argv) {
             o.soundFont = v;
         else if (a == "--out")
             o.out = v;
+        else if (a == "--wav")
+            o.wav = std::atoi(v) != 0;
         else
             return Usage();
     }

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "midi_input.h"
+#include "platform/framework/core/uniquefd.h"
 #include "source_rules.h"
 
 namespace mbs {
@@ -27,20 +28,6 @@ struct MidiEventFree {
     void operator()(snd_midi_event_t* e) const noexcept { snd_midi_event_free(e); }
 };
 using MidiEventPtr = std::unique_ptr<snd_midi_event_t, MidiEventFree>;
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 uint64_t SourceId(int client, int port) {
     return (uint64_t{1} << 40) | (static_cast<uint64_t>(client) << 16) |
@@ -193,7 +180,7 @@ public:
             error = -errno;
             return 0;
         }
-        wake_ = std::make_unique<Fd>(efd);
+        wake_ = std::make_unique<fw::UniqueFd>(efd);
         port_ = port;
         listener_ = listener;
         thread_ = std::thread([this] { Run(); });
@@ -244,7 +231,7 @@ public:
     void Close() override {
         if (thread_.joinable()) {
             uint64_t one = 1;
-            ssize_t n = write(wake_->get(), &one, sizeof one);
+            ssize_t n = write(wake_->Get(), &one, sizeof one);
             (void)n;
             thread_.join();
         }
@@ -259,7 +246,7 @@ private:
         int count = snd_seq_poll_descriptors_count(input_.get(), POLLIN);
         std::vector<pollfd> fds(static_cast<size_t>(count) + 1);
         snd_seq_poll_descriptors(input_.get(), fds.data(), static_cast<unsigned>(count), POLLIN);
-        fds.back() = pollfd{wake_->get(), POLLIN, 0};
+        fds.back() = pollfd{wake_->Get(), POLLIN, 0};
         for (;;) {
             if (poll(fds.data(), fds.size(), -1) < 0) {
                 if (errno == EINTR) continue;
@@ -314,7 +301,7 @@ private:
     SeqPtr input_;
     SeqPtr control_;
     MidiEventPtr encoder_;
-    std::unique_ptr<Fd> wake_;
+    std::unique_ptr<fw::UniqueFd> wake_;
     int clientId_ = -1;
     int controlId_ = -1;
     int port_ = -1;

@@ -17,6 +17,7 @@
 #include "jack/byte_queue.h"
 #include "jack/jack_client.h"
 #include "midi_input.h"
+#include "platform/framework/core/uniquefd.h"
 #include "source_rules.h"
 
 namespace mbs {
@@ -26,20 +27,6 @@ namespace {
 // A cycle's events for the reader thread: a few seconds of a busy keyboard, or one large
 // SysEx dump.
 constexpr std::size_t kQueueBytes = 256 * 1024;
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // One record of the queue to the reader thread, followed by `size` bytes.
 struct Record {
@@ -110,8 +97,8 @@ public:
             error = -EINVAL;
             return 0;
         }
-        auto wake = std::make_unique<Fd>(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        if (wake->get() < 0) {
+        auto wake = std::make_unique<fw::UniqueFd>(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (wake->Get() < 0) {
             error = -errno;
             return 0;
         }
@@ -207,7 +194,7 @@ private:
     // Never blocks: the counter of an eventfd does not come near overflowing.
     void Wake() {
         const std::uint64_t one = 1;
-        ssize_t n = write(wake_->get(), &one, sizeof one);
+        ssize_t n = write(wake_->Get(), &one, sizeof one);
         (void)n;
     }
 
@@ -215,11 +202,11 @@ private:
     void Run() {
         std::vector<std::uint8_t> bytes(kQueueBytes);
         std::vector<std::vector<std::uint8_t>> packets;
-        pollfd fd{wake_->get(), POLLIN, 0};
+        pollfd fd{wake_->Get(), POLLIN, 0};
         for (;;) {
             if (poll(&fd, 1, -1) < 0 && errno != EINTR) return;
             std::uint64_t count = 0;
-            ssize_t n = read(wake_->get(), &count, sizeof count);
+            ssize_t n = read(wake_->Get(), &count, sizeof count);
             (void)n;
             if (stopping_.load()) return;
             Record record;
@@ -292,7 +279,7 @@ private:
 
     std::shared_ptr<jack::Client> client_;
     jack::PortPtr port_;
-    std::unique_ptr<Fd> wake_;
+    std::unique_ptr<fw::UniqueFd> wake_;
     InputListener* listener_ = nullptr;
     bool attached_ = false;
     std::thread reader_;
