@@ -33,7 +33,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using jackrig::Keyboard;
-using Bytes = std::vector<std::uint8_t>;
 
 struct Options {
     std::vector<unsigned> periods{64, 256, 1024};
@@ -44,6 +43,9 @@ struct Options {
     int stormIntervalMs = 50;
     int programs = 128;
     int program = 0;
+    // Onset notes: one pitch, so that the sample's own attack adds the same to every onset;
+    // -1 for random pitches from 48 to 72.
+    int note = 60;
     std::string quillet = QUILLET_EXECUTABLE;
     std::string soundFont = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
     std::string out = "bench-out";
@@ -160,7 +162,20 @@ long FirstSound(const jackrig::Recorder& r, long from, long to, float threshold)
 
 // A program started on a server, with its ports found, a keyboard connected to its MIDI input
 // and, when asked, a recorder on its outputs.
+// Ends the program and waits until the server has let its client go. A program killed with
+// its client open holds the server up for seconds when it stops; stopped that late, the
+// server loses its slot in JACK's registry of servers, which has room for eight.
+void StopAndWaitGone(std::unique_ptr<jackrig::Child>& child, jack_client_t* checker,
+                     const std::string& prefix) {
+    if (!child) return;
+    child->Stop();
+    child.reset();
+    if (checker)
+        jackrig::WaitUntil([&] { return FindPorts(checker, prefix).left.empty(); }, 5s, 20ms);
+}
+
 struct Session {
+    std::string prefix;
     std::unique_ptr<jackrig::Child> child;
     jackrig::ClientPtr checker;
     Ports ports;
@@ -168,7 +183,14 @@ struct Session {
     std::unique_ptr<jackrig::Recorder> recorder;
     std::string error;
 
+    ~Session() {
+        recorder.reset();
+        keyboard.reset();
+        StopAndWaitGone(child, checker.get(), prefix);
+    }
+
     bool Open(const Target& t, const jackrig::Server& server, const std::string& log) {
+        prefix = t.portPrefix;
         checker = jackrig::OpenClient("bench-checker");
         if (!checker) return Fail("no JACK client");
         child = t.start(server, log);
@@ -180,6 +202,15 @@ struct Session {
             },
             60s, 10ms);
         if (!found || !child->Running()) return Fail(t.name + " did not open its ports");
+        keyboard = std::make_unique<Keyboard>("bench-keys");
+        if (!keyboard->Client() ||
+            jack_connect(keyboard->Client(), keyboard->PortName().c_str(), ports.midiIn.c_str()))
+            return Fail("could not connect the keyboard");
+        return true;
+    }
+    // A keyboard sends a limited number of groups in its life; a fresh one takes over.
+    bool FreshKeyboard() {
+        keyboard.reset();
         keyboard = std::make_unique<Keyboard>("bench-keys");
         if (!keyboard->Client() ||
             jack_connect(keyboard->Client(), keyboard->PortName().c_str(), ports.midiIn.c_str()))
@@ -238,11 +269,11 @@ public:
         csv << "metric,unit";
         for (auto& t : targets) csv << "," << t.name;
         csv << ",ratio\n";
-        std::printf("\n%-44s %-6s", "metric", "unit");
+        std::printf("\n%-46s %-6s", "metric", "unit");
         for (auto& t : targets) std::printf(" %12s", t.name.c_str());
         std::printf(" %8s\n", "ratio");
         for (const Row& r : rows_) {
-            std::printf("%-44s %-6s", r.metric.c_str(), r.unit.c_str());
+            std::printf("%-46s %-6s", r.metric.c_str(), r.unit.c_str());
             csv << '"' << r.metric << "\"," << r.unit;
             std::vector<double> vs;
             for (auto& t : targets) {
@@ -252,10 +283,12 @@ public:
                 std::printf(" %12s", Format(v).c_str());
                 csv << "," << Format(v);
             }
-            const double ratio =
-                vs.size() == 2 && std::isfinite(vs[0]) && std::isfinite(vs[1]) && vs[1] != 0
-                    ? vs[0] / vs[1]
-                    : NAN;
+            // A ratio of signed latencies says nothing; those rows get none.
+            const bool signedRow = r.metric.rfind("onset - event", 0) == 0;
+            const double ratio = !signedRow && vs.size() == 2 && std::isfinite(vs[0]) &&
+                                         std::isfinite(vs[1]) && vs[0] >= 0 && vs[1] > 0
+                                     ? vs[0] / vs[1]
+                                     : NAN;
             std::printf(" %8s\n", std::isfinite(ratio) ? Format(ratio, 2).c_str() : "-");
             csv << "," << (std::isfinite(ratio) ? Format(ratio, 3) : "") << "\n";
         }
@@ -286,8 +319,9 @@ std::string LogPath(const Options& o, const std::string& what) {
     return o.out + "/logs/" + what + ".log";
 }
 
-// Note-ons at random offsets in their cycles, one per cycle group, each after cutting the
-// previous note off at the start of its cycle, on a dry channel so the sound ends there.
+// Note-ons at random offsets in their cycles, on a dry channel so that the sound ends when
+// the previous note is cut off (all sound off), half a spacing earlier: a synthesizer that
+// renders in blocks applies the cut only at its next block, which must not count as onset.
 void MeasureOnsets(const Options& o, const std::vector<Target>& targets, Table& table) {
     for (unsigned period : o.periods) {
         jackrig::Server server(period);
@@ -300,11 +334,11 @@ void MeasureOnsets(const Options& o, const std::vector<Target>& targets, Table& 
         std::vector<std::uint8_t> notes;
         for (int i = 0; i < o.notes; ++i) {
             offsets.push_back(std::uniform_int_distribution<jack_nframes_t>(1, period - 1)(random));
-            notes.push_back(
-                static_cast<std::uint8_t>(std::uniform_int_distribution(48, 72)(random)));
+            notes.push_back(static_cast<std::uint8_t>(
+                o.note >= 0 ? o.note : std::uniform_int_distribution(48, 72)(random)));
         }
-        // Room for the longest latency that we look for, two periods, and a cycle to spare.
-        const jack_nframes_t spacing = std::max<jack_nframes_t>(4 * period, server.Rate() / 20);
+        // Half of it between cut and note, and room after the note for a latency of a period.
+        const jack_nframes_t spacing = std::max<jack_nframes_t>(6 * period, server.Rate() / 20);
         for (const Target& t : targets) {
             Session s;
             const std::string tag = t.name + "-onset-" + std::to_string(period);
@@ -322,7 +356,7 @@ void MeasureOnsets(const Options& o, const std::vector<Target>& targets, Table& 
             std::vector<double> latencies;
             int found = 0;
             // The keyboard holds a limited number of groups; a fresh one takes over as needed.
-            const int perKeyboard = 200;
+            const int perKeyboard = 100;
             for (int first = 0; first < o.notes; first += perKeyboard) {
                 if (first > 0) {
                     s.keyboard = std::make_unique<Keyboard>("bench-keys-" + std::to_string(first));
@@ -335,9 +369,10 @@ void MeasureOnsets(const Options& o, const std::vector<Target>& targets, Table& 
                 std::vector<std::size_t> groups;
                 for (int i = 0; i < count; ++i) {
                     const int n = first + i;
+                    const jack_nframes_t at = base + static_cast<jack_nframes_t>(i) * spacing;
+                    s.keyboard->SendInCycle(at, {{0, {0xB0, 120, 0}}});
                     groups.push_back(s.keyboard->SendInCycle(
-                        base + static_cast<jack_nframes_t>(i) * spacing,
-                        {{0, {0xB0, 120, 0}}, {offsets[n], {0x90, notes[n], 100}}}));
+                        at + spacing / 2, {{offsets[n], {0x90, notes[n], 100}}}));
                 }
                 if (!s.keyboard->WaitSent(groups.back(),
                                           std::chrono::milliseconds(static_cast<long>(
@@ -352,7 +387,7 @@ void MeasureOnsets(const Options& o, const std::vector<Target>& targets, Table& 
                     const long start = s.recorder->IndexOf(cycle);
                     const long event = start + offsets[first + i];
                     const long onset =
-                        FirstSound(*s.recorder, start, start + spacing - period, jackrig::kHeard);
+                        FirstSound(*s.recorder, start, start + spacing / 2, jackrig::kHeard);
                     if (onset < 0) continue;
                     ++found;
                     latencies.push_back(static_cast<double>(onset - event));
@@ -381,7 +416,8 @@ void MeasureTimeToSound(const Options& o, const std::vector<Target>& targets, Ta
         return;
     }
     for (const Target& t : targets) {
-        std::vector<double> times;
+        std::vector<double> times, portTimes;
+        int firstHeard = 0;
         for (int run = 0; run < o.startRuns; ++run) {
             jackrig::ClientPtr checker = jackrig::OpenClient("bench-checker");
             jackrig::Recorder recorder("bench-recorder", 70, server.Rate());
@@ -393,20 +429,24 @@ void MeasureTimeToSound(const Options& o, const std::vector<Target>& targets, Ta
             bool midi = false, audio = false;
             std::optional<long> heard;
             auto nextNote = std::chrono::steady_clock::now();
+            std::vector<std::size_t> strikes;
             const auto deadline = std::chrono::steady_clock::now() + 60s;
             while (!heard && child->Running() && std::chrono::steady_clock::now() < deadline) {
                 ports = FindPorts(checker.get(), t.portPrefix);
                 if (!audio && !ports.left.empty())
                     audio = recorder.ConnectFrom(ports.left, ports.right);
-                if (!midi && !ports.midiIn.empty())
+                if (!midi && !ports.midiIn.empty()) {
                     midi = jack_connect(keyboard.Client(), keyboard.PortName().c_str(),
                                         ports.midiIn.c_str()) == 0;
-                // A note that came too early to sound is struck again.
-                if (midi && std::chrono::steady_clock::now() >= nextNote) {
-                    keyboard.SendInCycle(
+                    if (midi) portTimes.push_back((jack_get_time() - started) / 1000.0);
+                }
+                // A note that came too early to sound is struck again, so that the time until
+                // the program can sound at all is measured too.
+                if (midi && std::chrono::steady_clock::now() >= nextNote && strikes.size() < 250) {
+                    strikes.push_back(keyboard.SendInCycle(
                         keyboard.Now(),
-                        {{0, {0xC0, static_cast<std::uint8_t>(o.program)}}, {0, {0x90, 60, 100}}});
-                    nextNote = std::chrono::steady_clock::now() + 1s;
+                        {{0, {0xC0, static_cast<std::uint8_t>(o.program)}}, {0, {0x90, 60, 100}}}));
+                    nextNote = std::chrono::steady_clock::now() + 100ms;
                 }
                 if (audio) {
                     const long at = FirstSound(recorder, 0, static_cast<long>(recorder.Recorded()),
@@ -415,6 +455,7 @@ void MeasureTimeToSound(const Options& o, const std::vector<Target>& targets, Ta
                 }
                 std::this_thread::sleep_for(1ms);
             }
+            StopAndWaitGone(child, checker.get(), t.portPrefix);
             if (!heard) {
                 Log("%s start %d: no sound", t.name.c_str(), run);
                 continue;
@@ -422,9 +463,17 @@ void MeasureTimeToSound(const Options& o, const std::vector<Target>& targets, Ta
             const jack_time_t at =
                 jack_frames_to_time(recorder.Client(), recorder.StartFrame() + *heard);
             times.push_back(static_cast<double>(at - started) / 1000.0);
-            Log("%s start %d: first sound after %.1f ms", t.name.c_str(), run, times.back());
+            // Heard before the second strike's cycle: the first note sounded.
+            const auto second = strikes.size() > 1 ? keyboard.SentCycle(strikes[1]) : std::nullopt;
+            const bool first = !second || recorder.IndexOf(*second) > *heard;
+            firstHeard += first ? 1 : 0;
+            Log("%s start %d: MIDI port after %.1f ms, first sound after %.1f ms, %s",
+                t.name.c_str(), run, portTimes.empty() ? NAN : portTimes.back(), times.back(),
+                first ? "of the first note" : "the first note was lost");
         }
+        table.Set("MIDI port exists after (median)", "ms", t.name, Percentile(portTimes, 50));
         table.Set("time to first sound (median)", "ms", t.name, Percentile(times, 50));
+        table.Set("first note sent to the new port sounded", "runs", t.name, firstHeard);
     }
 }
 
@@ -454,7 +503,7 @@ private:
 // callback so that the storm keeps its pace whatever this process does.
 class Storm {
 public:
-    Storm(jack_nframes_t interval)
+    explicit Storm(jack_nframes_t interval)
         : interval_(interval), client_(jackrig::OpenClient("bench-storm")) {
         if (!client_) return;
         port_ = jack_port_register(client_.get(), "midi_out", JACK_DEFAULT_MIDI_TYPE,
@@ -540,15 +589,18 @@ void MeasureResources(const Options& o, const std::vector<Target>& targets, Tabl
                   t.name, CpuSeconds(pid) - cpu0);
 
         XrunCounter xruns;
+        s.FreshKeyboard();
         std::this_thread::sleep_for(200ms);
         const int xrunsBefore = xruns.Count();
         for (int p = 0; p < o.programs; ++p) {
-            std::vector<Keyboard::Event> e = ProgramOnAll(p);
+            std::vector<Keyboard::Event> e{{0, {0x80, 60, 0}}};
+            const auto select = ProgramOnAll(p);
+            e.insert(e.end(), select.begin(), select.end());
             e.push_back({0, {0x90, 60, 100}});
             s.Send(std::move(e));
-            std::this_thread::sleep_for(40ms);
-            s.Send({{0, {0x80, 60, 0}}});
+            std::this_thread::sleep_for(50ms);
         }
+        s.Send({{0, {0x80, 60, 0}}});
         std::this_thread::sleep_for(1s);
         table.Set("peak RSS after " + std::to_string(o.programs) + " programs", "MB", t.name,
                   PeakRssMb(pid));
@@ -573,7 +625,7 @@ void MeasureResources(const Options& o, const std::vector<Target>& targets, Tabl
         std::this_thread::sleep_for(3s);
         const bool alive = s.child->Running();
         bool sounds = false;
-        if (alive && s.Record(4, server.Rate())) {
+        if (alive && s.FreshKeyboard() && s.Record(4, server.Rate())) {
             std::vector<Keyboard::Event> e;
             for (int ch = 0; ch < 16; ++ch)
                 e.push_back({0, {static_cast<std::uint8_t>(0xB0 | ch), 123, 0}});
@@ -589,6 +641,29 @@ void MeasureResources(const Options& o, const std::vector<Target>& targets, Tabl
     }
 }
 
+// What lazy sample loading would save: FluidSynth's command line with
+// synth.dynamic-sample-loading, which loads only the presets that its channels select.
+void MeasureDynamicLoading(const Options& o, const std::vector<Target>& targets, Table& table) {
+    jackrig::Server server(256);
+    if (!server.Ready()) return;
+    Target lazy = targets.back();
+    lazy.start = [o](const jackrig::Server& srv, const std::string& log) {
+        return std::make_unique<jackrig::Child>(
+            std::vector<std::string>{"fluidsynth", "-a", "jack", "-m", "jack", "-i", "-j", "-s",
+                                     "-o", "shell.port=" + std::to_string(ShellPort()), "-o",
+                                     "midi.autoconnect=0", "-o", "synth.dynamic-sample-loading=1",
+                                     "-o", "synth.sample-rate=" + std::to_string(srv.Rate()),
+                                     o.soundFont},
+            std::vector<std::string>{"JACK_DEFAULT_SERVER=" + srv.Name()}, log);
+    };
+    Session s;
+    if (!s.Open(lazy, server, LogPath(o, "FluidSynth-dynamic-loading"))) return;
+    s.Send({{0, {0xC0, static_cast<std::uint8_t>(o.program)}}, {0, {0x90, 60, 100}}});
+    std::this_thread::sleep_for(2s);
+    table.Set("peak RSS after start-up (dynamic loading)", "MB", lazy.name,
+              PeakRssMb(s.child->Pid()));
+}
+
 unsigned ToUnsigned(const char* text) {
     return static_cast<unsigned>(std::strtoul(text, nullptr, 10));
 }
@@ -597,8 +672,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: quillet_bench [--notes N] [--periods 64,256,1024] [--start-runs N]\n"
                  "       [--idle-seconds S] [--storm-seconds S] [--storm-interval-ms MS]\n"
-                 "       [--programs N] [--program P] [--quillet PATH] [--soundfont PATH]\n"
-                 "       [--out DIR] [--wav 0|1]\n");
+                 "       [--programs N] [--program P] [--note N|-1] [--quillet PATH]\n"
+                 "       [--soundfont PATH] [--out DIR] [--wav 0|1]\n");
     return 2;
 }
 
@@ -627,6 +702,8 @@ int main(int argc, char** argv) {
             o.stormIntervalMs = std::atoi(v);
         else if (a == "--programs")
             o.programs = std::clamp(std::atoi(v), 0, 128);
+        else if (a == "--note")
+            o.note = std::clamp(std::atoi(v), -1, 127);
         else if (a == "--program")
             o.program = std::clamp(std::atoi(v), 0, 127);
         else if (a == "--quillet")
@@ -647,6 +724,7 @@ int main(int argc, char** argv) {
     MeasureOnsets(o, targets, table);
     MeasureTimeToSound(o, targets, table);
     MeasureResources(o, targets, table);
+    MeasureDynamicLoading(o, targets, table);
     const std::string csv = o.out + "/results.csv";
     table.Print(targets, csv);
     std::printf("\nratio = Quillet / FluidSynth; %s; took %.0f s\n", csv.c_str(),

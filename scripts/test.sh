@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 ./scripts/deps.sh
 
+./scripts/jack-reclaim-slots.sh
+
 JOBS=$(nproc)
 status=0
 
