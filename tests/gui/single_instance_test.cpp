@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QFile>
 #include <QMainWindow>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include "platform/framework/gui/native.h"
@@ -50,4 +53,30 @@ TEST(SingleInstance, ASecondStartShowsTheHiddenWindow) {
               "Dulcimer");
     fw::Quit(0);
     fw::Application::Register(nullptr);
+}
+
+TEST(SingleInstance, ATerminationSignalQuitsCleanly) {
+    char name[] = "test";
+    char* argv[] = {name, nullptr};
+    int argc = 1;
+    QCoreApplication app(argc, argv);
+    QTemporaryDir runtimeDir;
+    QProcess quillet;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_RUNTIME_DIR", runtimeDir.path());
+    env.insert("QUILLET_AUDIO", "offline");
+    env.insert("QUILLET_MIDI", "loopback");
+    quillet.setProcessEnvironment(env);
+    quillet.setProgram(QStringLiteral(QUILLET_EXECUTABLE));
+    quillet.setProcessChannelMode(QProcess::ForwardedChannels);
+    quillet.start();
+    ASSERT_TRUE(quillet.waitForStarted(5000));
+    // Its instance socket exists once its runtime is up.
+    ASSERT_TRUE(
+        WaitFor([&] { return QFile::exists(runtimeDir.path() + "/quillet.instance"); }, 20000));
+    quillet.terminate();
+    ASSERT_TRUE(WaitFor([&] { return quillet.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(quillet.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(quillet.exitCode(), 0);
 }

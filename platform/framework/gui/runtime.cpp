@@ -9,6 +9,10 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -151,7 +155,23 @@ std::string DisplayText(const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+// A termination signal becomes a Quit on the main thread: the handler only writes to a pipe.
+int signalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int) {
+    char c = 1;
+    ssize_t n = write(signalPipe[1], &c, 1);
+    (void)n;
+}
+
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+}  // namespace
+
 struct Runtime::Impl {
+    std::unique_ptr<QSocketNotifier> signalNotifier;
     std::unique_ptr<QApplication> app;
     // Runs only while sockets exist, so that their events arrive without the loop waking
     // up for nothing when there are none.
@@ -198,6 +218,23 @@ Runtime::Runtime(int& argc, char** argv, Options options) : impl_(std::make_uniq
         QMetaObject::invokeMethod(
             &impl_->socketPoll, [this] { impl_->socketPoll.start(); }, Qt::QueuedConnection);
     });
+    // A session that ends, or a Ctrl+C, quits as the menu's Quit does, so that the sound
+    // server's clients and the windows close properly.
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        impl_->signalNotifier =
+            std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(impl_->signalNotifier.get(), &QSocketNotifier::activated, [] {
+            char buf[16];
+            while (read(signalPipe[0], buf, sizeof buf) > 0) {
+            }
+            Quit(0);
+        });
+        struct sigaction action {};
+        action.sa_handler = OnTerminationSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (int sig : kTerminationSignals) sigaction(sig, &action, nullptr);
+    }
     QIcon icon(QStringLiteral(":/app/icon.png"));
     if (!icon.isNull()) QApplication::setWindowIcon(icon);
 
@@ -236,6 +273,13 @@ Runtime::Runtime(int& argc, char** argv, Options options) : impl_(std::make_uniq
 }
 
 Runtime::~Runtime() {
+    if (impl_->signalNotifier) {
+        for (int sig : kTerminationSignals) signal(sig, SIG_DFL);
+        impl_->signalNotifier.reset();
+        close(signalPipe[0]);
+        close(signalPipe[1]);
+        signalPipe[0] = signalPipe[1] = -1;
+    }
     SetFirstSocketHandler(nullptr);
     SetDoEventsHandler(nullptr);
     // Windows and their widgets go before the QApplication that they need.
