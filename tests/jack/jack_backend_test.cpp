@@ -301,45 +301,6 @@ TEST_P(NoteOnset, ANoteStartsWithinOneBlockOfItsFrame) {
 INSTANTIATE_TEST_SUITE_P(Periods, NoteOnset, ::testing::Values(64u, 256u, 1024u),
                          [](const auto& info) { return "Period" + std::to_string(info.param); });
 
-// Sends the controllers that put channel 0 on the left output and channel 1 on the right,
-// dry, so that two notes can be timed apart.
-void SeparateChannels(Keyboard& keys, jack_nframes_t notBefore) {
-    std::vector<Keyboard::Event> setup;
-    for (int ch = 0; ch < 2; ++ch)
-        for (auto& bytes : jackrig::DryAndPanned(ch, ch == 0 ? -1 : 1))
-            setup.push_back({0, std::move(bytes)});
-    ASSERT_TRUE(keys.WaitSent(keys.SendInCycle(notBefore, std::move(setup)), 5s));
-}
-
-TEST_F(JackBackends, TwoNotesOfOneLongCycleStartAtTheirOwnFrames) {
-    ASSERT_NO_FATAL_FAILURE(StartServer(1024));
-    ASSERT_NO_FATAL_FAILURE(StartEngine());
-    ASSERT_NO_FATAL_FAILURE(StartInput());
-    ASSERT_NO_FATAL_FAILURE(StartRecorder());
-    Keyboard& keys = AddKeyboard("Test Keys");
-    ASSERT_NO_FATAL_FAILURE(ConnectKeyboard(keys));
-    ASSERT_NO_FATAL_FAILURE(SeparateChannels(keys, keys.Now()));
-
-    const jack_nframes_t cycle = Send(keys, {{100, {0x90, 69, 110}}, {900, {0x91, 81, 110}}});
-    const long first = recorder_->IndexOf(cycle + 100);
-    const long second = recorder_->IndexOf(cycle + 900);
-    ASSERT_TRUE(recorder_->WaitRecordedUntil(cycle + 24000, 10s));
-
-    EXPECT_EQ(PeakBoth(0, first), 0.0f);
-    const long onsetFirst = jackrig::FirstAbove(recorder_->Channel(0), first, first + 1024, 0.0f);
-    const long onsetSecond =
-        jackrig::FirstAbove(recorder_->Channel(1), first, second + 1024, jackrig::kHeard);
-    ASSERT_GE(onsetFirst, 0);
-    ASSERT_GE(onsetSecond, 0);
-    std::printf("period 1024, offsets 100 and 900: sound %ld and %ld frames after, %ld apart\n",
-                onsetFirst - first, onsetSecond - second, onsetSecond - onsetFirst);
-    EXPECT_GE(onsetFirst - first, 0);
-    EXPECT_LT(onsetFirst - first, kBlock);
-    EXPECT_GE(onsetSecond - second, 0);
-    EXPECT_LT(onsetSecond - second, kBlock);
-    EXPECT_NEAR(FrequencyAt(onsetFirst + 4800), jackrig::NoteFrequency(69), 440 * 0.02);
-}
-
 TEST_F(JackBackends, MessagesFromOtherThreadsPlayOnePeriodAfterTheyArrive) {
     const unsigned period = 256;
     ASSERT_NO_FATAL_FAILURE(StartServer(period));

@@ -5,6 +5,7 @@
 #include "platform/framework/core/text.h"
 #include "platform/framework/gui/application.h"
 #include "ui/about/licence_text.h"
+#include "ui/about/located.h"
 #include "ui/main/window1.h"
 
 namespace quillet {
@@ -109,75 +110,53 @@ void AquaAboutBox::CreateControls0() {
 }
 
 void AquaAboutBox::name_Open() {
-    try {
-        ControlAs<fw::StaticText>("name")->SetText("Quillet");
-    } catch (fw::RuntimeException& e) {
-        e.Message += "\rAquaAboutBox.Name.Open";
-        throw;
-    }
+    Located("AquaAboutBox.Name.Open",
+            [&] { ControlAs<fw::StaticText>("name")->SetText("Quillet"); });
 }
 
 void AquaAboutBox::version_Open() {
-    try {
-        ControlAs<fw::StaticText>("version")->SetText(App()->ShortVersion());
-    } catch (fw::RuntimeException& e) {
-        e.Message += "\rAquaAboutBox.Version.Open";
-        throw;
-    }
+    Located("AquaAboutBox.Version.Open",
+            [&] { ControlAs<fw::StaticText>("version")->SetText(App()->ShortVersion()); });
 }
 
 void AquaAboutBox::description_Open() {
-    try {
+    Located("AquaAboutBox.Description.Open", [&] {
         ControlAs<fw::StaticText>("description")->SetText("Plug-n-Play Keyboard Synthesizer");
-    } catch (fw::RuntimeException& e) {
-        e.Message += "\rAquaAboutBox.Description.Open";
-        throw;
-    }
+    });
 }
 
 void AquaAboutBox::credits_Open() {
-    try {
-        ControlAs<fw::EditField>("credits")->SetText(kLicenceText);
-    } catch (fw::RuntimeException& e) {
-        e.Message += "\rAquaAboutBox.Credits.Open";
-        throw;
-    }
+    Located("AquaAboutBox.Credits.Open",
+            [&] { ControlAs<fw::EditField>("credits")->SetText(kLicenceText); });
 }
 
 void AquaAboutBox::copyright_Open() {
-    try {
-        ControlAs<fw::StaticText>("copyright")->SetText(kCopyright);
-    } catch (fw::RuntimeException& e) {
-        e.Message += "\rAquaAboutBox.Copyright.Open";
-        throw;
-    }
+    Located("AquaAboutBox.Copyright.Open",
+            [&] { ControlAs<fw::StaticText>("copyright")->SetText(kCopyright); });
 }
 
 void AquaAboutBox::homePage_Open() {
-    try {
+    Located("AquaAboutBox.HomePage.Open", [&] {
         auto me = ControlAs<StaticURL>("homePage");
         me->SetText("Brindlewood Software");
         me->URL = HomePageURL();
         if (me->Text().empty()) me->SetText(me->URL);
         if (me->URL.empty()) hideControl(me);
-    } catch (fw::RuntimeException& e) {
-        e.Message += "\rAquaAboutBox.HomePage.Open";
-        throw;
-    }
+    });
 }
 
 void AquaAboutBox::Event_Open() {
-    try {
-        // The window cannot be minimised.
-        SetMinimizeButton(false);
-    } catch (fw::RuntimeException& e) {
-        e.Message += fw::EndOfLine() + "AquaAboutBox.Open";
-        throw;
-    }
+    Located(
+        "AquaAboutBox.Open",
+        [&] {
+            // The window cannot be minimised.
+            SetMinimizeButton(false);
+        },
+        fw::EndOfLine());
 }
 
 void AquaAboutBox::hideControl(fw::Ref<fw::RectControl> c) {
-    try {
+    Located("AquaAboutBox.HideControl", [&] {
         if (!c->Visible()) return;
         int32_t i = 0;
         while (i < ControlCount() && Control(i) != c) ++i;
@@ -190,10 +169,7 @@ void AquaAboutBox::hideControl(fw::Ref<fw::RectControl> c) {
             control->SetTop(control->Top() - gap);
         }
         SetHeight(Height() - gap);
-    } catch (fw::RuntimeException& e) {
-        e.Message += "\rAquaAboutBox.HideControl";
-        throw;
-    }
+    });
 }
 
 std::string AquaAboutBox::HomePageURL() const {

@@ -3,6 +3,7 @@
 #include "platform/framework/core/exceptions.h"
 #include "platform/framework/core/text.h"
 #include "platform/framework/gui/application.h"
+#include "ui/about/located.h"
 
 namespace quillet {
 
@@ -14,50 +15,31 @@ const fw::Color kRed = fw::RGB(255, 0, 0);
 
 }  // namespace
 
-// Each handler names itself in a RuntimeException passing through, so that the report of an
-// unhandled one lists the handlers it went through, innermost first.
-
 void StaticURL::Event_Open() {
-    try {
+    Located("StaticURL.Open", [&] {
         SetTextColor(kBlue);
         SetUnderline(true);
         if (Open) Open();
-    } catch (fw::RuntimeException& e) {
-        e.Message += "\rStaticURL.Open";
-        throw;
-    }
+    });
 }
 
 void StaticURL::Event_MouseEnter() {
-    try {
-        SetTextColor(kMagenta);
-    } catch (fw::RuntimeException& e) {
-        e.Message += "\rStaticURL.MouseEnter";
-        throw;
-    }
+    Located("StaticURL.MouseEnter", [&] { SetTextColor(kMagenta); });
 }
 
 void StaticURL::Event_MouseExit() {
-    try {
-        SetTextColor(kBlue);
-    } catch (fw::RuntimeException& e) {
-        e.Message += "\rStaticURL.MouseExit";
-        throw;
-    }
+    Located("StaticURL.MouseExit", [&] { SetTextColor(kBlue); });
 }
 
 bool StaticURL::Event_MouseDown(int32_t, int32_t) {
-    try {
+    return Located("StaticURL.MouseDown", [&] {
         SetTextColor(kRed);
         return true;
-    } catch (fw::RuntimeException& e) {
-        e.Message += "\rStaticURL.MouseDown";
-        throw;
-    }
+    });
 }
 
 void StaticURL::Event_MouseUp(int32_t x, int32_t y) {
-    try {
+    Located("StaticURL.MouseUp", [&] {
         // Strict on every side: the left column and the top row do not count.
         if (x > 0 && y > 0 && x < Width() && y < Height()) {
             if (URL.empty())
@@ -66,10 +48,7 @@ void StaticURL::Event_MouseUp(int32_t x, int32_t y) {
                 fw::ShowURL(URL);
         }
         SetTextColor(kBlue);
-    } catch (fw::RuntimeException& e) {
-        e.Message += "\rStaticURL.MouseUp";
-        throw;
-    }
+    });
 }
 
 }  // namespace quillet

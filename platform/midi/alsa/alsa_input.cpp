@@ -41,9 +41,8 @@ int PortOf(uint64_t id) {
     return static_cast<int>(id & 0xFFFF);
 }
 
-// The port described as the source rules want it, read with the given handle.
-AlsaPortInfo Describe(snd_seq_t* seq, snd_seq_client_info_t* client, snd_seq_port_info_t* port,
-                      int ownClient) {
+// The port described as the source rules want it.
+AlsaPortInfo Describe(snd_seq_client_info_t* client, snd_seq_port_info_t* port, int ownClient) {
     AlsaPortInfo info;
     info.client_id = snd_seq_client_info_get_client(client);
     info.client_type = snd_seq_client_info_get_type(client) == SND_SEQ_KERNEL_CLIENT
@@ -55,7 +54,6 @@ AlsaPortInfo Describe(snd_seq_t* seq, snd_seq_client_info_t* client, snd_seq_por
     info.capability = snd_seq_port_info_get_capability(port);
     info.type = snd_seq_port_info_get_type(port);
     info.own_client_id = ownClient;
-    (void)seq;
     return info;
 }
 
@@ -202,7 +200,7 @@ public:
             snd_seq_port_info_set_client(port, c);
             snd_seq_port_info_set_port(port, -1);
             while (snd_seq_query_next_port(control_.get(), port) >= 0) {
-                AlsaPortInfo info = Describe(control_.get(), client, port, clientId_);
+                AlsaPortInfo info = Describe(client, port, clientId_);
                 if (!IsAlsaSource(info)) continue;
                 uint64_t id = SourceId(info.client_id, info.port_id);
                 std::string name = AlsaDisplayName(info);
@@ -293,7 +291,7 @@ private:
         std::lock_guard lock(namesMutex_);
         if (snd_seq_get_any_client_info(input_.get(), client, ci) >= 0 &&
             snd_seq_get_any_port_info(input_.get(), client, port, pi) >= 0)
-            names_[id] = AlsaDisplayName(Describe(input_.get(), ci, pi, clientId_));
+            names_[id] = AlsaDisplayName(Describe(ci, pi, clientId_));
         auto it = names_.find(id);
         return it != names_.end() ? it->second : std::string();
     }
