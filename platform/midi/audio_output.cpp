@@ -2,19 +2,27 @@
 
 namespace mbs {
 
-void AudioOutput::Post(const SynthEvent& event) {
-    if (synth_) ApplyEvent(synth_, event);
+void AudioOutput::Attach(fluid_synth_t* synth, PresetStore& store, PresetPlayer::Loading loading) {
+    synth_ = synth;
+    player_ = std::make_unique<PresetPlayer>(synth, store, loading);
+}
+
+void AudioOutput::SelectInstrument(int channel, PresetKey key) {
+    std::lock_guard lock(playMutex_);
+    if (player_) player_->Select(channel, key);
 }
 
 int32_t AudioOutput::InstrumentIDOnChannel(int channel) const {
     int sfid = 0, bank = 0, program = 0;
-    if (!synth_ || fluid_synth_get_program(synth_, channel, &sfid, &bank, &program) != FLUID_OK)
+    if (!synth_ || !fluid_synth_get_channel_preset(synth_, channel) ||
+        fluid_synth_get_program(synth_, channel, &sfid, &bank, &program) != FLUID_OK)
         return 0;
     return bank * 128 + program + 1;
 }
 
 void AudioOutput::PostMessage(const MidiMessage& message) {
-    if (synth_) ApplyMessage(synth_, message);
+    std::lock_guard lock(playMutex_);
+    if (player_) player_->Play(message);
 }
 
 void ApplyMessage(fluid_synth_t* synth, const MidiMessage& m) {
@@ -59,41 +67,6 @@ void ApplyMessage(fluid_synth_t* synth, const MidiMessage& m) {
             break;
         default:
             break;
-    }
-}
-
-void ApplyEvent(fluid_synth_t* synth, const SynthEvent& e) {
-    switch (e.kind) {
-        case SynthEvent::Kind::NoteOn:
-            fluid_synth_noteon(synth, e.channel, e.a, e.b);
-            break;
-        case SynthEvent::Kind::NoteOff:
-            fluid_synth_noteoff(synth, e.channel, e.a);
-            break;
-        case SynthEvent::Kind::KeyPressure:
-            fluid_synth_key_pressure(synth, e.channel, e.a, e.b);
-            break;
-        case SynthEvent::Kind::Controller:
-            fluid_synth_cc(synth, e.channel, e.a, e.b);
-            break;
-        case SynthEvent::Kind::ProgramChange:
-            fluid_synth_program_change(synth, e.channel, e.a);
-            break;
-        case SynthEvent::Kind::ChannelPressure:
-            fluid_synth_channel_pressure(synth, e.channel, e.a);
-            break;
-        case SynthEvent::Kind::PitchBend:
-            fluid_synth_pitch_bend(synth, e.channel, e.a);
-            break;
-        case SynthEvent::Kind::SystemReset:
-            fluid_synth_system_reset(synth);
-            break;
-        case SynthEvent::Kind::ProgramSelect: {
-            fluid_sfont_t* sfont = fluid_synth_get_sfont(synth, 0);
-            if (sfont)
-                fluid_synth_program_select(synth, e.channel, fluid_sfont_get_id(sfont), e.a, e.b);
-            break;
-        }
     }
 }
 

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "decoder.h"
 #include "fluid_handles.h"
-#include "synth_event.h"
+#include "preset_player.h"
+#include "preset_rules.h"
+#include "preset_store.h"
 
 namespace mbs {
 
@@ -16,10 +19,13 @@ class AudioOutput {
 public:
     virtual ~AudioOutput() = default;
     virtual const char* Name() const = 0;
-    // Starts rendering the synthesizer; on failure says why in `why`.
-    virtual bool Start(fluid_settings_t* settings, fluid_synth_t* synth, std::string& why) = 0;
-    // Hands an event to the synthesizer from a thread that is not the audio thread.
-    virtual void Post(const SynthEvent& event);
+    // Starts rendering the synthesizer, whose presets `store` loads; on failure says why in
+    // `why`.
+    virtual bool Start(fluid_settings_t* settings, fluid_synth_t* synth, PresetStore& store,
+                       std::string& why) = 0;
+    // Sets a channel's instrument (the window's list), from a thread that is not the audio
+    // thread.
+    virtual void SelectInstrument(int channel, PresetKey key);
     // Hands a complete MIDI message that has just arrived to the synthesizer, from an input
     // thread that is not the audio thread.
     virtual void PostMessage(const MidiMessage& message);
@@ -27,17 +33,23 @@ public:
     virtual double SampleRate() const { return 0; }
     // Adjusts the synthesizer's settings before it is made.
     virtual void Configure(fluid_settings_t* settings) const { (void)settings; }
-    // The instrument (bank * 128 + program + 1) that a channel plays; 0 when unknown. Safe
-    // from the GUI thread.
+    // The instrument (bank * 128 + program + 1) that a channel plays; 0 when unknown or when
+    // the channel has none yet. Safe from the GUI thread.
     virtual int32_t InstrumentIDOnChannel(int channel) const;
 
 protected:
+    // Plays through a player of the given kind from now on.
+    void Attach(fluid_synth_t* synth, PresetStore& store, PresetPlayer::Loading loading);
+
     fluid_synth_t* synth_ = nullptr;
+    std::unique_ptr<PresetPlayer> player_;
+
+private:
+    std::mutex playMutex_;  // waiting players: callers from several threads take turns
 };
 
-void ApplyEvent(fluid_synth_t* synth, const SynthEvent& event);
 // Plays one complete MIDI message; safe on the audio thread (no allocation, no lock beyond
-// FluidSynth's own when its thread-safe API is on).
+// FluidSynth's own when its thread-safe API is on) when the presets it selects are loaded.
 void ApplyMessage(fluid_synth_t* synth, const MidiMessage& message);
 
 struct AudioBackend {

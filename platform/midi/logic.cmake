@@ -1,8 +1,10 @@
-# Pure logic of the MIDI seam (byte-stream decoder, source rules): no ALSA, JACK or
+# Pure logic of the MIDI seam (byte-stream decoder, source rules, preset rules): no ALSA, JACK or
 # FluidSynth, so its tests and fuzz target build and run anywhere.
 add_library(midi_logic STATIC
     ${CMAKE_CURRENT_LIST_DIR}/decoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/decoder.h
+    ${CMAKE_CURRENT_LIST_DIR}/preset_rules.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/preset_rules.h
     ${CMAKE_CURRENT_LIST_DIR}/source_rules.cpp
     ${CMAKE_CURRENT_LIST_DIR}/source_rules.h
 )

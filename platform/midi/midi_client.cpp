@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <vector>
 
 #include "mbs.h"
 #include "midi_input.h"
@@ -20,15 +22,23 @@ int32_t HandleOf(uint64_t sourceId) {
 }  // namespace
 
 // Joins a port to its back-end: plays what arrives once the port is routed, and raises the
-// port's Read event for every delivery.
+// port's Read event for every delivery. What arrives between the port's creation and the
+// route (the synthesizer is still starting) is kept and played at the route, so that a key
+// struck during start-up sounds as soon as it can.
 class PortListener : public InputListener {
 public:
+    static constexpr std::size_t kMaxKept = 1024;
+
     explicit PortListener(MidiPortMBS& port) : port_(&port) {}
 
     void Play(const MidiMessage& message) override {
         fw::Ref<MidiPlaybackMBS> player;
         {
             std::lock_guard lock(mutex_);
+            if (!routed_.load(std::memory_order_relaxed)) {
+                Keep(message);
+                return;
+            }
             player = player_;
         }
         if (player && player->Engine()) player->Engine()->Output().PostMessage(message);
@@ -62,6 +72,22 @@ public:
     void Route(fw::Ref<MidiPlaybackMBS> player) {
         std::lock_guard lock(mutex_);
         player_ = std::move(player);
+        if (player_ && player_->Engine()) {
+            // In arrival order, before anything that arrives after the route.
+            for (const auto& bytes : kept_) {
+                MidiMessage m{};
+                m.length = bytes.size();
+                if (bytes[0] == 0xF0) {
+                    m.kind = MidiMessageKind::SysEx;
+                    m.sysex = bytes.data();
+                } else {
+                    m.kind = MidiMessageKind::Short;
+                    std::copy(bytes.begin(), bytes.end(), m.bytes);
+                }
+                player_->Engine()->Output().PostMessage(m);
+            }
+        }
+        kept_.clear();
         routed_.store(static_cast<bool>(player_), std::memory_order_release);
     }
 
@@ -76,7 +102,24 @@ public:
     }
 
 private:
+    void Keep(const MidiMessage& message) {
+        const auto bytes = message.Bytes();
+        if (bytes.empty() || (message.kind == MidiMessageKind::Short && bytes.size() > 3)) return;
+        if (kept_.size() == kMaxKept) {
+            if (!overflowReported_)
+                std::fprintf(stderr,
+                             "quillet: more than %zu MIDI messages arrived before the "
+                             "synthesizer was ready; later ones are dropped\n",
+                             kMaxKept);
+            overflowReported_ = true;
+            return;
+        }
+        kept_.emplace_back(bytes.begin(), bytes.end());
+    }
+
     std::mutex mutex_;
+    std::vector<std::vector<std::uint8_t>> kept_;
+    bool overflowReported_ = false;
     MidiPortMBS* port_;
     std::weak_ptr<MidiInput> input_;
     fw::Ref<MidiPlaybackMBS> player_;

@@ -27,7 +27,8 @@ struct Delivery {
 class InputListener {
 public:
     virtual ~InputListener() = default;
-    // A complete, valid message for the synthesizer.
+    // A complete, valid message for the synthesizer (kept for the route when the port is not
+    // routed yet).
     virtual void Play(const MidiMessage& message) = 0;
     // The delivery as it arrived, for the port's Read event.
     virtual void Deliver(Delivery delivery) = 0;

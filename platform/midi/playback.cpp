@@ -53,12 +53,7 @@ int32_t MidiPlaybackMBS::InstrumentIDOnChannel(int32_t channel) const {
 void MidiPlaybackMBS::SetInstrumentIDOnChannel(int32_t channel, int32_t id) {
     testing::RecordInstrumentRequest(channel, id);
     if (!engine_ || channel < 0 || channel > 15 || id < 1) return;
-    SynthEvent e;
-    e.kind = SynthEvent::Kind::ProgramSelect;
-    e.channel = static_cast<uint8_t>(channel);
-    e.a = (id - 1) / 128;
-    e.b = (id - 1) % 128;
-    engine_->Post(e);
+    engine_->Output().SelectInstrument(channel, {(id - 1) / 128, (id - 1) % 128});
 }
 
 }  // namespace mbs

@@ -83,6 +83,10 @@ std::unique_ptr<SynthEngine> SynthEngine::Create(const std::string& audioBackend
         return nullptr;
     }
     fluid_settings_setint(e->settings_.get(), "synth.cpu-cores", 1);
+    // Samples load when a preset is first needed (see PresetStore); locking them in memory
+    // would make every page of them resident at once.
+    fluid_settings_setint(e->settings_.get(), "synth.dynamic-sample-loading", 1);
+    fluid_settings_setint(e->settings_.get(), "synth.lock-memory", 0);
 
     const AudioBackend* backend = FindAudioBackend(audioBackend);
     if (!backend) {
@@ -100,6 +104,11 @@ std::unique_ptr<SynthEngine> SynthEngine::Create(const std::string& audioBackend
         return nullptr;
     }
 
+    // No channel has a program yet, so that loading the SoundFont loads no samples; a
+    // channel's first note or program change selects one.
+    for (int ch = 0; ch < fluid_synth_count_midi_channels(e->synth_.get()); ++ch)
+        fluid_synth_unset_program(e->synth_.get(), ch);
+
     std::string tried;
     int sfid = FLUID_FAILED;
     for (const auto& path : SoundFontCandidates(e->settings_.get())) {
@@ -115,13 +124,16 @@ std::unique_ptr<SynthEngine> SynthEngine::Create(const std::string& audioBackend
         why = "no General MIDI SoundFont found (install fluid-soundfont-gm); tried:" + tried;
         return nullptr;
     }
+    fluid_sfont_t* sfont = fluid_synth_get_sfont_by_id(e->synth_.get(), sfid);
     if (auto forced = testing::InstrumentOverride())
         e->instruments_ = *forced;
     else
-        e->instruments_ = ListInstruments(fluid_synth_get_sfont_by_id(e->synth_.get(), sfid));
+        e->instruments_ = ListInstruments(sfont);
+    e->store_ = PresetStore::Create(sfont, why);
+    if (!e->store_) return nullptr;
 
     std::string audioWhy;
-    if (!e->output_->Start(e->settings_.get(), e->synth_.get(), audioWhy)) {
+    if (!e->output_->Start(e->settings_.get(), e->synth_.get(), *e->store_, audioWhy)) {
         why = std::string("no audio output (") + backend->name + "): " + audioWhy;
         return nullptr;
     }

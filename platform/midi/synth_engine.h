@@ -15,8 +15,9 @@ struct Instrument {
     std::string name;
 };
 
-// FluidSynth with the General MIDI SoundFont and one audio output. Members are declared in
-// the order they are made, so they go in the reverse order: output, synthesizer, settings.
+// FluidSynth with the General MIDI SoundFont, its preset store and one audio output. Members
+// are declared in the order they are made, so they go in the reverse order: output (the audio
+// stops), store (its thread stops), synthesizer, settings.
 class SynthEngine {
 public:
     // A started engine, or nil with the reasons in `why`.
@@ -26,13 +27,14 @@ public:
     const std::vector<Instrument>& Instruments() const { return instruments_; }
     fluid_synth_t* Synth() const { return synth_.get(); }
     AudioOutput& Output() const { return *output_; }
-    void Post(const SynthEvent& e) { output_->Post(e); }
+    PresetStore& Presets() const { return *store_; }
 
 private:
     SynthEngine() = default;
 
     SettingsPtr settings_;
     SynthPtr synth_;
+    std::unique_ptr<PresetStore> store_;
     std::unique_ptr<AudioOutput> output_;
     std::vector<Instrument> instruments_;
 };

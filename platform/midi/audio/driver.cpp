@@ -67,8 +67,11 @@ class DriverOutput : public AudioOutput {
 public:
     const char* Name() const override { return "driver"; }
 
-    bool Start(fluid_settings_t* settings, fluid_synth_t* synth, std::string& why) override {
-        synth_ = synth;
+    bool Start(fluid_settings_t* settings, fluid_synth_t* synth, PresetStore& store,
+               std::string& why) override {
+        // Messages arrive on an input thread that may wait for a preset to load; the
+        // driver's own thread renders meanwhile, since loading takes no lock it needs.
+        Attach(synth, store, PresetPlayer::Loading::Wait);
         // Small buffers: a note should sound as soon as the key is struck. A slow machine (an
         // emulated one under test) needs bigger ones, or the device underruns and stops.
         fluid_settings_setint(settings, "audio.period-size",

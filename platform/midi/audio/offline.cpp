@@ -2,8 +2,9 @@
 
 namespace mbs {
 
-bool OfflineOutput::Start(fluid_settings_t*, fluid_synth_t* synth, std::string&) {
-    synth_ = synth;
+bool OfflineOutput::Start(fluid_settings_t*, fluid_synth_t* synth, PresetStore& store,
+                          std::string&) {
+    Attach(synth, store, PresetPlayer::Loading::Wait);
     return true;
 }
 

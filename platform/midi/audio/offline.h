@@ -8,7 +8,8 @@ namespace mbs {
 class OfflineOutput : public AudioOutput {
 public:
     const char* Name() const override { return "offline"; }
-    bool Start(fluid_settings_t* settings, fluid_synth_t* synth, std::string& why) override;
+    bool Start(fluid_settings_t* settings, fluid_synth_t* synth, PresetStore& store,
+               std::string& why) override;
     void Render(float* left, float* right, int frames);
 };
 

@@ -159,7 +159,8 @@ public:
 
 private:
     // The audio thread: plays the cycle's messages at their frames when the synthesizer is
-    // on this client, and hands every event to the reader thread.
+    // on this client and the port is routed, and hands every event to the reader thread,
+    // with the messages it did not play.
     void Process(jack_nframes_t nframes, jack::AudioPart* audio) override {
         void* buffer = jack_port_get_buffer(port_.get(), nframes);
         const std::uint32_t count = jack_midi_get_event_count(buffer);
@@ -173,7 +174,7 @@ private:
             decoder_.Feed(bytes, [&](const MidiMessage& message) {
                 if (playHere)
                     audio->PlayAt(event.time, message);
-                else if (!audio)
+                else
                     queued |= Queue(Record::Message, false, message.Bytes());
             });
             queued |= Queue(Record::Packet, i + 1 == count, bytes);

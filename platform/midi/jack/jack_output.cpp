@@ -9,8 +9,8 @@ namespace mbs {
 
 namespace {
 
-// Events of the window between two cycles: a few instrument changes at most.
-constexpr std::size_t kEventQueueBytes = 256 * sizeof(SynthEvent);
+// Instrument changes of the window between two cycles: a few at most.
+constexpr std::size_t kChangeQueueBytes = 4096;
 // Messages from other input threads within one period or two, SysEx included.
 constexpr std::size_t kMessageQueueBytes = 64 * 1024;
 // Below this peak (-100 dBFS) the reverb tail after the last voice is inaudible.
@@ -19,7 +19,7 @@ constexpr float kQuietPeak = 1e-5f;
 }  // namespace
 
 JackOutput::JackOutput()
-    : events_(kEventQueueBytes),
+    : changes_(kChangeQueueBytes),
       messages_(kMessageQueueBytes),
       client_(jack::Client::Acquire(jack::kDefaultClientName, openWhy_)) {}
 
@@ -35,11 +35,13 @@ double JackOutput::SampleRate() const {
     return client_ ? static_cast<double>(jack_get_sample_rate(client_->get())) : 0.0;
 }
 
-bool JackOutput::Start(fluid_settings_t*, fluid_synth_t* synth, std::string& why) {
+bool JackOutput::Start(fluid_settings_t*, fluid_synth_t* synth, PresetStore& store,
+                       std::string& why) {
     if (!client_) {
         why = openWhy_;
         return false;
     }
+    if (!store.StartThread(why)) return false;
     jack_client_t* c = client_->get();
     const auto reg = [c](const char* name) {
         return jack::PortPtr(
@@ -53,7 +55,9 @@ bool JackOutput::Start(fluid_settings_t*, fluid_synth_t* synth, std::string& why
         right_.reset();
         return false;
     }
-    synth_ = synth;
+    Attach(synth, store, PresetPlayer::Loading::Defer);
+    blockSize_ = std::clamp(fluid_synth_get_internal_bufsize(synth), 1,
+                            static_cast<int>(scratch_.size()) / 2);
     const jack_nframes_t rate = jack_get_sample_rate(c);
     quietNeeded_ = rate / 20;
     tailLimit_ = rate * 10;
@@ -81,9 +85,10 @@ bool JackOutput::Start(fluid_settings_t*, fluid_synth_t* synth, std::string& why
     return true;
 }
 
-void JackOutput::Post(const SynthEvent& event) {
+void JackOutput::SelectInstrument(int channel, PresetKey key) {
+    const InstrumentChange change{channel, key};
     std::lock_guard lock(postMutex_);
-    events_.Write({jack::ByteQueue::BytesOf(event)});
+    changes_.Write({jack::ByteQueue::BytesOf(change)});
 }
 
 void JackOutput::PostMessage(const MidiMessage& message) {
@@ -106,9 +111,18 @@ int32_t JackOutput::InstrumentIDOnChannel(int channel) const {
 
 void JackOutput::RefreshProgram(int channel) {
     int sfont = 0, bank = 0, program = 0;
-    if (fluid_synth_get_program(synth_, channel, &sfont, &bank, &program) == FLUID_OK)
-        programs_[static_cast<std::size_t>(channel)].store(bank * 128 + program + 1,
-                                                           std::memory_order_release);
+    int32_t id = 0;
+    if (fluid_synth_get_channel_preset(synth_, channel) &&
+        fluid_synth_get_program(synth_, channel, &sfont, &bank, &program) == FLUID_OK)
+        id = bank * 128 + program + 1;
+    programs_[static_cast<std::size_t>(channel)].store(id, std::memory_order_release);
+}
+
+void JackOutput::RefreshChangedPrograms() {
+    const std::uint32_t changed = player_->TakeChangedChannels();
+    if (changed == 0) return;
+    for (int ch = 0; ch < static_cast<int>(programs_.size()); ++ch)
+        if (changed & (1u << ch)) RefreshProgram(ch);
 }
 
 void JackOutput::RefreshAllPrograms() {
@@ -121,22 +135,13 @@ void JackOutput::BeginCycle(jack_nframes_t nframes) {
     cycleFrames_ = nframes;
     cycleStart_ = jack_last_frame_time(client_->get());
     done_ = 0;
-    SynthEvent event;
-    while (events_.Readable() >= sizeof event) {
-        events_.Read(&event, sizeof event);
-        ApplyEvent(synth_, event);
-        switch (event.kind) {
-            case SynthEvent::Kind::ProgramChange:
-            case SynthEvent::Kind::ProgramSelect:
-                RefreshProgram(event.channel & 0x0F);
-                break;
-            case SynthEvent::Kind::SystemReset:
-                RefreshAllPrograms();
-                break;
-            default:
-                break;
-        }
+    InstrumentChange change;
+    while (changes_.Readable() >= sizeof change) {
+        changes_.Read(&change, sizeof change);
+        player_->Select(change.channel, change.key);
     }
+    player_->Retry();
+    RefreshChangedPrograms();
 }
 
 void JackOutput::PlayAt(jack_nframes_t frame, const MidiMessage& message) {
@@ -199,6 +204,8 @@ void JackOutput::RenderSlice(jack_nframes_t to) {
         return;
     }
     fluid_synth_write_float(synth_, static_cast<int>(n), left, 0, 1, right, 0, 1);
+    blockPhase_ = static_cast<int>((static_cast<jack_nframes_t>(blockPhase_) + n) %
+                                   static_cast<jack_nframes_t>(blockSize_));
     framesRendered_.fetch_add(n, std::memory_order_relaxed);
     if (voices) return;
     // No voice left: render the effects' tail until it has been inaudible for a while.
@@ -211,12 +218,20 @@ void JackOutput::RenderSlice(jack_nframes_t to) {
 }
 
 void JackOutput::Apply(const MidiMessage& message) {
-    ApplyMessage(synth_, message);
-    const std::uint8_t status = message.Status();
-    if ((status & 0xF0) == 0xC0)
-        RefreshProgram(status & 0x0F);
-    else if (status == 0xFF || status == 0xF0)
-        RefreshAllPrograms();
+    if (message.IsChannelMessage() && (message.Status() & 0xF0) == 0x90 && message.Data2() > 0)
+        AlignBlock();
+    player_->Play(message);
+    RefreshChangedPrograms();
+}
+
+void JackOutput::AlignBlock() {
+    if (blockPhase_ == 0 || fluid_synth_get_active_voice_count(synth_) > 0) return;
+    if (sounding_ && quietFrames_ == 0) return;  // an effects tail is still audible
+    // The frames are already rendered into the synthesizer's buffer: taking them costs a copy.
+    const int rest = blockSize_ - blockPhase_;
+    float* half = scratch_.data() + scratch_.size() / 2;
+    fluid_synth_write_float(synth_, rest, scratch_.data(), 0, 1, half, 0, 1);
+    blockPhase_ = 0;
 }
 
 bool JackAvailable(std::string& why) {

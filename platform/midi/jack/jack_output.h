@@ -16,8 +16,10 @@ namespace mbs {
 // The synthesizer played by the JACK client's process callback, into two audio ports that
 // are connected to the system's playback ports. Every synthesizer call after Start happens
 // on that callback: the window's instrument changes and messages from other input threads
-// reach it through lock-free queues. The callback renders in slices between the frames of
-// the cycle's events, so a note starts within one 64-frame synthesizer block of its frame.
+// reach it through lock-free queues, and presets load on the store's thread while the
+// callback plays on. The callback renders in slices between the frames of the cycle's
+// events, so a note starts within one 64-frame synthesizer block of its frame, and at its
+// very frame when no voice sounds.
 class JackOutput : public AudioOutput, private jack::AudioPart {
 public:
     JackOutput();
@@ -27,8 +29,9 @@ public:
     // Settings for the synthesizer, before it is made: no mutex around its calls, since all
     // of them happen on the callback once it runs, and the callback must not lock.
     void Configure(fluid_settings_t* settings) const override;
-    bool Start(fluid_settings_t* settings, fluid_synth_t* synth, std::string& why) override;
-    void Post(const SynthEvent& event) override;
+    bool Start(fluid_settings_t* settings, fluid_synth_t* synth, PresetStore& store,
+               std::string& why) override;
+    void SelectInstrument(int channel, PresetKey key) override;
     // Plays the message one period after the frame at which it arrived, so that messages
     // keep their spacing whatever the phase of the cycle they arrive in.
     void PostMessage(const MidiMessage& message) override;
@@ -55,6 +58,10 @@ private:
         std::uint8_t reserved;
     };
     static_assert(sizeof(Posted) == 8);
+    struct InstrumentChange {
+        std::int32_t channel;
+        PresetKey key;
+    };
 
     void BeginCycle(jack_nframes_t nframes) override;
     void PlayAt(jack_nframes_t frame, const MidiMessage& message) override;
@@ -67,10 +74,14 @@ private:
     bool NextPostedDue(jack_nframes_t& offset);
     void RefreshProgram(int channel);
     void RefreshAllPrograms();
+    void RefreshChangedPrograms();
+    // With no voice left and the output quiet, drops the rest of the synthesizer's current
+    // block, so that the next note starts at its own frame instead of the next block's.
+    void AlignBlock();
 
     // Writers of the queues are serialized among themselves; the callback only reads.
     std::mutex postMutex_;
-    jack::ByteQueue events_;
+    jack::ByteQueue changes_;
     jack::ByteQueue messages_;
 
     std::string openWhy_;
@@ -94,6 +105,9 @@ private:
     jack_nframes_t tailFrames_ = 0;
     jack_nframes_t quietNeeded_ = 0;
     jack_nframes_t tailLimit_ = 0;
+    int blockSize_ = 64;
+    int blockPhase_ = 0;  // frames of the synthesizer's current block already taken
+    std::array<float, 256> scratch_{};
     std::array<std::uint8_t, kMaxPostedBytes> postedBytes_{};
 };
 

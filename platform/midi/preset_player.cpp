@@ -1,0 +1,262 @@
+#include "preset_player.h"
+
+#include <algorithm>
+
+#include "audio_output.h"
+
+namespace mbs {
+
+namespace {
+
+constexpr int kDrumChannel = 9;
+
+bool IsNoteOn(const MidiMessage& m) {
+    return m.IsChannelMessage() && (m.Status() & 0xF0) == 0x90 && m.Data2() > 0;
+}
+
+MidiMessage ShortMessage(std::uint8_t status, std::uint8_t data1) {
+    MidiMessage m{};
+    m.kind = MidiMessageKind::Short;
+    m.bytes[0] = status;
+    m.bytes[1] = data1;
+    m.length = 2;
+    return m;
+}
+
+}  // namespace
+
+PresetPlayer::PresetPlayer(fluid_synth_t* synth, PresetStore& store, Loading loading)
+    : synth_(synth), store_(store), loading_(loading) {}
+
+bool PresetPlayer::BeginSelect() {
+    if (loading_ == Loading::Wait) {
+        store_.BeginSelect();
+        return true;
+    }
+    if (store_.TryBeginSelect()) return true;
+    // A load is in progress: try again at the next cycle.
+    retryNextCycle_ = true;
+    return false;
+}
+
+void PresetPlayer::EndSelect() {
+    store_.EndSelect();
+}
+
+bool PresetPlayer::HasInstrument(int channel) const {
+    return fluid_synth_get_channel_preset(synth_, channel) != nullptr;
+}
+
+bool PresetPlayer::Available(int index) {
+    if (index < 0 || store_.Ready(index) || store_.Failed(index)) return true;
+    if (loading_ == Loading::Wait) {
+        store_.Load(index);
+        return true;
+    }
+    store_.Request(index);
+    return false;
+}
+
+std::uint32_t PresetPlayer::TakeChangedChannels() {
+    return std::exchange(changed_, 0u);
+}
+
+bool PresetPlayer::Blocked(const MidiMessage& m) const {
+    if (blockedAll_) return true;
+    return m.IsChannelMessage() && (blockedChannels_ & (1u << m.Channel())) != 0;
+}
+
+void PresetPlayer::Play(const MidiMessage& message) {
+    if (Blocked(message)) {
+        Hold(message);
+        return;
+    }
+    PlayNow(message);
+}
+
+void PresetPlayer::PlayNow(const MidiMessage& m) {
+    switch (PresetEffectOf(m)) {
+        case PresetEffect::Reset: {
+            // Every channel takes its default again: those must be in memory first.
+            const bool piano = Available(store_.Find({0, 0}));
+            const bool drums = Available(store_.Find({kDrumBank, 0}));
+            if (!piano || !drums || !BeginSelect()) {
+                blockedAll_ = true;
+                Hold(m);
+                return;
+            }
+            ApplyMessage(synth_, m);
+            EndSelect();
+            // A reset overrides the changes that were still waiting for their presets.
+            pending_.fill({});
+            anyPending_ = false;
+            changed_ = 0xFFFF;
+            return;
+        }
+        case PresetEffect::ProgramChange:
+            if (ProgramChange(m.Channel(), m.Data1()) == Outcome::Waits &&
+                !HasInstrument(m.Channel())) {
+                blockedChannels_ |= static_cast<std::uint16_t>(1u << m.Channel());
+                Hold(m);
+            }
+            return;
+        case PresetEffect::None:
+            break;
+    }
+    if (IsNoteOn(m) && !HasInstrument(m.Channel()) &&
+        pending_[static_cast<std::size_t>(m.Channel())].kind == Pending::Kind::None) {
+        // The channel's first note: its default instrument first.
+        const MidiMessage select = ShortMessage(static_cast<std::uint8_t>(0xC0 | m.Channel()), 0);
+        PlayNow(select);
+        if (Blocked(m)) {
+            Hold(m);
+            return;
+        }
+    }
+    ApplyMessage(synth_, m);
+}
+
+PresetPlayer::Outcome PresetPlayer::ProgramChange(int channel, int program) {
+    int sfont = 0, bank = 0, current = 0;
+    fluid_synth_get_program(synth_, channel, &sfont, &bank, &current);
+    const auto key =
+        ResolveProgramChange(channel == kDrumChannel, bank, program, [this](int b, int p) {
+            return store_.Exists({b, p});
+        });
+    const int index = key ? store_.Find(*key) : -1;
+    auto& pending = pending_[static_cast<std::size_t>(channel)];
+    if (store_.Failed(index)) {
+        // Its samples cannot be read: the channel keeps what it has.
+        pending = {};
+        return Outcome::Played;
+    }
+    if (Available(index) && BeginSelect()) {
+        fluid_synth_program_change(synth_, channel, program);
+        EndSelect();
+        pending = {};
+        changed_ |= 1u << channel;
+        return Outcome::Played;
+    }
+    if (HasInstrument(channel)) {
+        // The current instrument plays on until the new one is in.
+        pending = {Pending::Kind::Program, program, {}};
+        anyPending_ = true;
+    }
+    return Outcome::Waits;
+}
+
+void PresetPlayer::Select(int channel, PresetKey key) {
+    if (channel < 0 || channel > 15 || !store_.Exists(key)) return;
+    if ((blockedChannels_ & (1u << channel)) != 0 || blockedAll_) {
+        HoldSelect(channel, key);
+        return;
+    }
+    if (SelectNow(channel, key) == Outcome::Waits && !HasInstrument(channel)) {
+        blockedChannels_ |= static_cast<std::uint16_t>(1u << channel);
+        HoldSelect(channel, key);
+    }
+}
+
+PresetPlayer::Outcome PresetPlayer::SelectNow(int channel, PresetKey key) {
+    auto& pending = pending_[static_cast<std::size_t>(channel)];
+    const int index = store_.Find(key);
+    if (store_.Failed(index)) {
+        pending = {};
+        return Outcome::Played;
+    }
+    if (Available(index) && BeginSelect()) {
+        if (fluid_sfont_t* sfont = fluid_synth_get_sfont(synth_, 0))
+            fluid_synth_program_select(synth_, channel, fluid_sfont_get_id(sfont), key.bank,
+                                       key.program);
+        EndSelect();
+        pending = {};
+        changed_ |= 1u << channel;
+        return Outcome::Played;
+    }
+    if (HasInstrument(channel)) {
+        pending = {Pending::Kind::Select, 0, key};
+        anyPending_ = true;
+    }
+    return Outcome::Waits;
+}
+
+void PresetPlayer::Retry() {
+    const std::uint64_t completed = store_.Completed();
+    if (completed == seenCompleted_ && !retryNextCycle_) return;
+    seenCompleted_ = completed;
+    retryNextCycle_ = false;
+    if (anyPending_) {
+        anyPending_ = false;
+        for (int ch = 0; ch < 16; ++ch) {
+            const Pending p = pending_[static_cast<std::size_t>(ch)];
+            if (p.kind == Pending::Kind::Program)
+                ProgramChange(ch, p.program);
+            else if (p.kind == Pending::Kind::Select)
+                SelectNow(ch, p.key);
+        }
+    }
+    if (held_.count > 0) ReplayHeld();
+}
+
+void PresetPlayer::ReplayHeld() {
+    std::swap(held_, replay_);
+    held_.count = 0;
+    held_.poolUsed = 0;
+    blockedChannels_ = 0;
+    blockedAll_ = false;
+    // In order: a message whose channel is still waiting is held again, and so is every
+    // later one of that channel.
+    for (std::size_t i = 0; i < replay_.count; ++i) {
+        const Held& h = replay_.items[i];
+        if (h.kind == Held::Kind::Select) {
+            Select(h.channel, h.key);
+            continue;
+        }
+        MidiMessage m{};
+        m.kind = h.kind == Held::Kind::SysEx ? MidiMessageKind::SysEx : MidiMessageKind::Short;
+        m.length = h.length;
+        if (h.kind == Held::Kind::SysEx)
+            m.sysex = replay_.pool.data() + h.offset;
+        else
+            std::copy_n(h.bytes, 3, m.bytes);
+        Play(m);
+    }
+    replay_.count = 0;
+    replay_.poolUsed = 0;
+}
+
+void PresetPlayer::Hold(const MidiMessage& m) {
+    if (held_.count == held_.items.size()) {
+        ++dropped_;
+        return;
+    }
+    Held h;
+    h.length = static_cast<std::uint16_t>(m.length);
+    if (m.kind == MidiMessageKind::SysEx) {
+        if (m.length > held_.pool.size() - held_.poolUsed) {
+            ++dropped_;
+            return;
+        }
+        h.kind = Held::Kind::SysEx;
+        h.offset = static_cast<std::uint16_t>(held_.poolUsed);
+        std::copy_n(m.sysex, m.length, held_.pool.begin() + static_cast<long>(held_.poolUsed));
+        held_.poolUsed += m.length;
+    } else {
+        std::copy_n(m.bytes, 3, h.bytes);
+    }
+    held_.items[held_.count++] = h;
+}
+
+void PresetPlayer::HoldSelect(int channel, PresetKey key) {
+    if (held_.count == held_.items.size()) {
+        ++dropped_;
+        return;
+    }
+    Held h;
+    h.kind = Held::Kind::Select;
+    h.channel = static_cast<std::uint8_t>(channel);
+    h.key = key;
+    held_.items[held_.count++] = h;
+}
+
+}  // namespace mbs
