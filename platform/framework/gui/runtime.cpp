@@ -2,8 +2,6 @@
 #include <QDesktopServices>
 #include <QIcon>
 #include <QKeyEvent>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -13,15 +11,23 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <map>
 #include <set>
+#include <string>
 
 #include "application.h"
 #include "core/doevents.h"
 #include "core/tcpsocket.h"
+#include "core/uniquefd.h"
 #include "keyboard.h"
 #include "native.h"
 #include "testing.h"
@@ -170,6 +176,108 @@ constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 }  // namespace
 
+namespace {
+
+bool SocketAddress(const std::string& path, sockaddr_un& address) {
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+// The first instance listens on a Unix socket in the user's runtime directory; a second one
+// started later connects, says "activate" and ends.
+class InstanceServer {
+public:
+    // True when a running instance took the message.
+    static bool AskRunning(const std::string& path) {
+        sockaddr_un address;
+        if (!SocketAddress(path, address)) return false;
+        UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!fd || connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            return false;
+        static const char message[] = "activate\n";
+        return send(fd.Get(), message, sizeof message - 1, MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(sizeof message - 1);
+    }
+
+    bool Listen(const std::string& path, std::string& why) {
+        sockaddr_un address;
+        if (!SocketAddress(path, address)) {
+            why = "the path is too long";
+            return false;
+        }
+        listener_.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        // Nobody answered on the socket: it is left over from a process that ended.
+        unlink(path.c_str());
+        // Only this user may ask the instance to come forward.
+        const mode_t old = umask(0077);
+        const bool bound =
+            listener_ &&
+            bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        umask(old);
+        if (!bound || listen(listener_.Get(), 4) != 0) {
+            why = std::strerror(errno);
+            listener_.Reset();
+            return false;
+        }
+        path_ = path;
+        notifier_ = std::make_unique<QSocketNotifier>(listener_.Get(), QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { Accept(); });
+        return true;
+    }
+
+    ~InstanceServer() {
+        peers_.clear();
+        notifier_.reset();
+        if (listener_) unlink(path_.c_str());
+    }
+
+private:
+    struct Peer {
+        UniqueFd fd;
+        std::unique_ptr<QSocketNotifier> notifier;
+        std::string text;
+    };
+
+    void Accept() {
+        for (;;) {
+            UniqueFd fd(accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+            if (!fd) return;
+            const int key = fd.Get();
+            auto& peer = peers_[key];
+            peer.fd = std::move(fd);
+            peer.notifier = std::make_unique<QSocketNotifier>(key, QSocketNotifier::Read);
+            QObject::connect(peer.notifier.get(), &QSocketNotifier::activated,
+                             [this, key] { Read(key); });
+        }
+    }
+
+    void Read(int key) {
+        auto it = peers_.find(key);
+        if (it == peers_.end()) return;
+        char buf[64];
+        ssize_t n;
+        while ((n = recv(key, buf, sizeof buf, 0)) > 0 && it->second.text.size() < 256)
+            it->second.text.append(buf, static_cast<std::size_t>(n));
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        // The peer has said all it will: the connection ends here.
+        const bool activate = it->second.text.find("activate") != std::string::npos;
+        it->second.notifier->setEnabled(false);
+        it->second.notifier.release()->deleteLater();
+        peers_.erase(it);
+        if (activate) RaiseActivateEvent();
+    }
+
+    UniqueFd listener_;
+    std::string path_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::map<int, Peer> peers_;
+};
+
+}  // namespace
+
 struct Runtime::Impl {
     std::unique_ptr<QSocketNotifier> signalNotifier;
     std::unique_ptr<QApplication> app;
@@ -177,25 +285,10 @@ struct Runtime::Impl {
     // up for nothing when there are none.
     QTimer socketPoll;
     KeyStateFilter keyFilter;
-    std::unique_ptr<QLocalServer> instanceServer;
+    std::unique_ptr<InstanceServer> instanceServer;
     std::unique_ptr<QSystemTrayIcon> tray;
     bool handedOver = false;
 };
-
-namespace {
-
-bool AskRunningInstance(const QString& path) {
-    QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(1000)) return false;
-    socket.write("activate\n");
-    socket.flush();
-    socket.waitForBytesWritten(1000);
-    socket.disconnectFromServer();
-    return true;
-}
-
-}  // namespace
 
 Runtime::Runtime(int& argc, char** argv) : Runtime(argc, argv, Options{}) {}
 
@@ -239,29 +332,16 @@ Runtime::Runtime(int& argc, char** argv, Options options) : impl_(std::make_uniq
     if (!icon.isNull()) QApplication::setWindowIcon(icon);
 
     if (options.singleInstance) {
-        QString path = InstanceSocketPath();
-        if (AskRunningInstance(path)) {
+        const std::string path = InstanceSocketPath().toStdString();
+        if (InstanceServer::AskRunning(path)) {
             impl_->handedOver = true;
             return;
         }
-        // Nobody answers on the socket: it is left over from a process that ended.
-        QLocalServer::removeServer(path);
-        impl_->instanceServer = std::make_unique<QLocalServer>();
-        impl_->instanceServer->setSocketOptions(QLocalServer::UserAccessOption);
-        if (impl_->instanceServer->listen(path)) {
-            QLocalServer* server = impl_->instanceServer.get();
-            QObject::connect(server, &QLocalServer::newConnection, server, [server] {
-                while (QLocalSocket* peer = server->nextPendingConnection()) {
-                    QObject::connect(peer, &QLocalSocket::readyRead, peer, [peer] {
-                        if (peer->readAll().contains("activate")) RaiseActivateEvent();
-                    });
-                    QObject::connect(peer, &QLocalSocket::disconnected, peer,
-                                     &QObject::deleteLater);
-                }
-            });
-        } else {
-            std::fprintf(stderr, "quillet: cannot listen on %s: %s\n", qPrintable(path),
-                         qPrintable(impl_->instanceServer->errorString()));
+        impl_->instanceServer = std::make_unique<InstanceServer>();
+        std::string why;
+        if (!impl_->instanceServer->Listen(path, why)) {
+            std::fprintf(stderr, "quillet: cannot listen on %s: %s\n", path.c_str(), why.c_str());
+            impl_->instanceServer.reset();
         }
         if (QSystemTrayIcon::isSystemTrayAvailable() && !icon.isNull()) {
             impl_->tray = std::make_unique<QSystemTrayIcon>(icon);

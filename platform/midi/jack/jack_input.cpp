@@ -26,7 +26,7 @@ namespace {
 
 // A cycle's events for the reader thread: a few seconds of a busy keyboard, or one large
 // SysEx dump.
-constexpr std::size_t kQueueBytes = 256 * 1024;
+constexpr std::size_t kQueueBytes = 64 * 1024;
 
 // One record of the queue to the reader thread, followed by `size` bytes.
 struct Record {
