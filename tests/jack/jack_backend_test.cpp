@@ -381,6 +381,73 @@ TEST_F(JackBackends, InstrumentChangesReachTheCallbackAndAreReadableFromAnyThrea
         2s));
 }
 
+// Loading a preset's samples takes milliseconds of file reading: it happens beside the
+// callback, which keeps playing the channel's current instrument meanwhile.
+TEST_F(JackBackends, AnInstrumentChangeDuringPlaybackLoadsBesideTheCallback) {
+    ASSERT_NO_FATAL_FAILURE(StartServer(256));
+    ASSERT_NO_FATAL_FAILURE(StartEngine());
+    ASSERT_NO_FATAL_FAILURE(StartInput());
+    ASSERT_NO_FATAL_FAILURE(StartRecorder());
+    Keyboard& keys = AddKeyboard("Test Keys");
+    ASSERT_NO_FATAL_FAILURE(ConnectKeyboard(keys));
+    jackrig::ClientPtr watcher = jackrig::OpenClient("xrun-watcher");
+    ASSERT_TRUE(watcher);
+    static std::atomic<int> xruns{0};
+    xruns = 0;
+    jack_set_xrun_callback(
+        watcher.get(), [](void*) { return xruns.fetch_add(1), 0; }, nullptr);
+    ASSERT_EQ(jack_activate(watcher.get()), 0);
+
+    // Channel 0 on the left, channel 1 on the right. A note held on channel 1, then changes
+    // to presets not loaded yet: strings on channel 0 with a note at once, and an organ on
+    // channel 1 under its held note.
+    std::vector<Keyboard::Event> setup;
+    for (int ch = 0; ch < 2; ++ch)
+        for (auto& bytes : jackrig::DryAndPanned(ch, ch == 0 ? -1 : 1))
+            setup.push_back({0, std::move(bytes)});
+    Send(keys, std::move(setup));
+    const jack_nframes_t held = Send(keys, {{0, {0x91, 57, 100}}});
+    output_->TakeLongestCycle();
+    const jack_nframes_t change =
+        Send(keys, {{10, {0xC0, 48}}, {10, {0x90, 69, 100}}, {20, {0xC1, 19}}});
+    EXPECT_TRUE(jackrig::WaitUntil(
+        [&] {
+            return output_->InstrumentIDOnChannel(0) == 49 &&
+                   output_->InstrumentIDOnChannel(1) == 20;
+        },
+        5s))
+        << "loaded instruments were not taken: " << output_->InstrumentIDOnChannel(0) << ", "
+        << output_->InstrumentIDOnChannel(1);
+    const jack_nframes_t after = Send(keys, {{0, {0x81, 57, 0}}, {0, {0x80, 69, 0}}});
+    ASSERT_TRUE(recorder_->WaitRecordedUntil(after, 5s));
+
+    // The note struck with the change sounded at once, with the instrument there was.
+    const long event = recorder_->IndexOf(change + 10);
+    const long onset =
+        jackrig::FirstAbove(recorder_->Channel(0), event - 4800, event + 4800, jackrig::kHeard);
+    ASSERT_GE(onset, 0);
+    EXPECT_GE(onset - event, 0);
+    EXPECT_LT(onset - event, kBlock);
+    // No cycle went silent while the held note sounded, and JACK saw no xrun.
+    const long from = recorder_->IndexOf(held) + 4800;
+    const long to = recorder_->IndexOf(after);
+    long run = 0, longest = 0;
+    const auto right = recorder_->Channel(1);
+    for (long i = from; i < to; ++i) {
+        run = right[static_cast<std::size_t>(i)] == 0.0f ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    EXPECT_LT(longest, 16) << "a gap in the sound while presets loaded";
+    EXPECT_EQ(xruns.load(), 0);
+    // The dummy driver waits for a late cycle instead of counting an xrun: the callback's
+    // own time says whether it loaded anything (that takes milliseconds).
+    const auto longest_cycle = output_->TakeLongestCycle();
+    std::printf("longest cycle while two presets loaded: %.3f ms\n",
+                std::chrono::duration<double, std::milli>(longest_cycle).count());
+    EXPECT_LT(longest_cycle, 1ms);
+    jack_deactivate(watcher.get());
+}
+
 // Before the route the callback plays nothing itself: messages go to the listener, which
 // keeps them for the route.
 TEST_F(JackBackends, AnUnroutedPortHandsMessagesToTheListenerInsteadOfPlaying) {

@@ -173,3 +173,46 @@ TEST_F(RouteTest, ProgramChangesControllersAndResetsReachTheSynthesizer) {
     fluid_synth_get_pitch_bend(synth, 15, &bend);
     EXPECT_EQ(bend, 8192);
 }
+
+// Keys struck while the synthesizer is still starting are kept, and sound when the port is
+// routed, in the order they came.
+TEST(RouteAtStartUp, MessagesBeforeTheRouteArePlayedAtTheRoute) {
+    mbs::testing::ForceAudioBackend("offline");
+    mbs::testing::ForceMidiBackend("loopback");
+    mbs::LoadMidiComponent();
+    mbs::DebugMessageEnableMBS(false);
+    auto client = fw::New<mbs::MidiClientMBS>();
+    client->Init(mbs::NewCFStringMBS("Velunor"));
+    auto port = fw::New<quillet::MyMidiPort>();
+    client->CreateInputPort(mbs::NewCFStringMBS("VelunorPort"), port);
+    const uint64_t keys = mbs::loopback::AddSource("Keys");
+    for (int32_t i = 0; i < client->NumberOfSources(); ++i)
+        if (client->GetSource(i)->Handle() == static_cast<int32_t>(keys))
+            port->ConnectSource(client->GetSource(i));
+    // A program change, a note, and a note already released again.
+    mbs::loopback::Send(keys, {{0xC0, 40}, {0x90, 69, 100}, {0x90, 76, 100}, {0x80, 76, 0}});
+    mbs::loopback::Flush();
+    EXPECT_EQ(port->count, 1);
+
+    auto player = fw::New<mbs::MidiPlaybackMBS>();
+    ASSERT_TRUE(player->Init());
+    std::vector<float> left(22050), right(22050);
+    ASSERT_TRUE(mbs::testing::RenderOffline(*player, left.data(), right.data(), 4410));
+    // FluidSynth's effects keep a tiny offset against denormals; nothing is heard.
+    EXPECT_LT(*std::max_element(left.begin(), left.begin() + 4410), 1e-5f) << "played unrouted";
+
+    port->SetCallback(player->Callback(), player);
+    EXPECT_EQ(player->InstrumentIDOnChannel(0), 41);
+    ASSERT_TRUE(
+        mbs::testing::RenderOffline(*player, left.data(), right.data(), static_cast<int>(22050)));
+    EXPECT_NEAR(Pitch(left, 8000, 8000, kRate), NoteFrequency(69), NoteFrequency(69) * 0.03)
+        << "the held note, and only it, sounds";
+
+    port = nullptr;
+    client = nullptr;
+    player = nullptr;
+    mbs::loopback::RemoveAllSources();
+    mbs::DebugMessageEnableMBS(true);
+    mbs::testing::ForceAudioBackend(std::nullopt);
+    mbs::testing::ForceMidiBackend(std::nullopt);
+}

@@ -213,9 +213,8 @@ public:
         unlink(path.c_str());
         // Only this user may ask the instance to come forward.
         const mode_t old = umask(0077);
-        const bool bound =
-            listener_ &&
-            bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        const bool bound = listener_ && bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address),
+                                             sizeof address) == 0;
         umask(old);
         if (!bound || listen(listener_.Get(), 4) != 0) {
             why = std::strerror(errno);

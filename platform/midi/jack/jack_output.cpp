@@ -130,6 +130,7 @@ void JackOutput::RefreshAllPrograms() {
 }
 
 void JackOutput::BeginCycle(jack_nframes_t nframes) {
+    cycleBegan_ = std::chrono::steady_clock::now();
     outLeft_ = static_cast<float*>(jack_port_get_buffer(left_.get(), nframes));
     outRight_ = static_cast<float*>(jack_port_get_buffer(right_.get(), nframes));
     cycleFrames_ = nframes;
@@ -152,6 +153,11 @@ void JackOutput::PlayAt(jack_nframes_t frame, const MidiMessage& message) {
 void JackOutput::EndCycle() {
     AdvanceTo(cycleFrames_);
     framesHandled_.fetch_add(cycleFrames_, std::memory_order_relaxed);
+    const std::int64_t took = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now() - cycleBegan_)
+                                  .count();
+    if (took > longestCycleNs_.load(std::memory_order_relaxed))
+        longestCycleNs_.store(took, std::memory_order_relaxed);
 }
 
 bool JackOutput::NextPostedDue(jack_nframes_t& offset) {

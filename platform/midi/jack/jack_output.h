@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,11 @@ public:
     // with no voice sounding it writes silence without rendering.
     uint64_t FramesHandled() const { return framesHandled_.load(std::memory_order_relaxed); }
     uint64_t FramesRendered() const { return framesRendered_.load(std::memory_order_relaxed); }
+
+    // The longest time a cycle of the callback took since the last call, then starts over.
+    std::chrono::nanoseconds TakeLongestCycle() {
+        return std::chrono::nanoseconds(longestCycleNs_.exchange(0, std::memory_order_relaxed));
+    }
 
     // The longest SysEx message PostMessage passes on; longer ones are dropped.
     static constexpr std::size_t kMaxPostedBytes = 1024;
@@ -93,6 +99,7 @@ private:
     std::array<std::atomic<int32_t>, 16> programs_{};
     std::atomic<uint64_t> framesHandled_{0};
     std::atomic<uint64_t> framesRendered_{0};
+    std::atomic<std::int64_t> longestCycleNs_{0};
 
     // State of the callback alone.
     float* outLeft_ = nullptr;
@@ -100,6 +107,7 @@ private:
     jack_nframes_t cycleFrames_ = 0;
     jack_nframes_t cycleStart_ = 0;
     jack_nframes_t done_ = 0;
+    std::chrono::steady_clock::time_point cycleBegan_;
     bool sounding_ = false;  // rendering: a voice is active or its tail is still audible
     jack_nframes_t quietFrames_ = 0;
     jack_nframes_t tailFrames_ = 0;
