@@ -157,6 +157,42 @@ double CpuSeconds(pid_t pid) {
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// CPU seconds of each thread of a process, by thread id, with the thread's name.
+std::map<std::string, std::pair<std::string, double>> ThreadCpuSeconds(pid_t pid) {
+    std::map<std::string, std::pair<std::string, double>> out;
+    std::error_code error;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        std::ifstream stat(task.path() / "schedstat");
+        std::ifstream comm(task.path() / "comm");
+        unsigned long long ns = 0;
+        std::string name;
+        if (stat >> ns && std::getline(comm, name))
+            out[task.path().filename().string()] = {name, static_cast<double>(ns) / 1e9};
+    }
+    return out;
+}
+
+// What each thread used between two readings, busiest first, as "name (tid) 1.2 ms, ...".
+std::string ThreadCpuDelta(const std::map<std::string, std::pair<std::string, double>>& before,
+                           const std::map<std::string, std::pair<std::string, double>>& after) {
+    std::vector<std::pair<double, std::string>> used;
+    for (const auto& [tid, now] : after) {
+        const auto it = before.find(tid);
+        const double was = it == before.end() ? 0.0 : it->second.second;
+        used.push_back({now.second - was, now.first + " (" + tid + ")"});
+    }
+    std::sort(used.rbegin(), used.rend());
+    std::string text;
+    for (const auto& [seconds, name] : used) {
+        char buf[128];
+        std::snprintf(buf, sizeof buf, "%s%s %.1f ms", text.empty() ? "" : ", ", name.c_str(),
+                      seconds * 1000);
+        text += buf;
+    }
+    return text;
+}
+
 // A field of /proc/<pid>/status in kB, in MB.
 double StatusMb(pid_t pid, const std::string& field) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -617,8 +653,11 @@ void MeasureResources(const Options& o, const std::vector<Target>& targets, Tabl
         table.Set("  the same with JACK's shared memory", "MB", t.name, PeakRssMb(pid));
 
         const double cpu0 = CpuSeconds(pid);
+        const auto threads0 = ThreadCpuSeconds(pid);
         std::this_thread::sleep_for(
             std::chrono::milliseconds(static_cast<long>(o.idleSeconds * 1000)));
+        Log("%s idle, by thread: %s", t.name.c_str(),
+            ThreadCpuDelta(threads0, ThreadCpuSeconds(pid)).c_str());
         table.Set("idle CPU over " + std::to_string(static_cast<int>(o.idleSeconds)) + " s", "s",
                   t.name, CpuSeconds(pid) - cpu0);
 
