@@ -546,6 +546,56 @@ void MeasureTimeToSound(const Options& o, const std::vector<Target>& targets, Ta
     }
 }
 
+// A JACK client whose callback does nothing, with the ports of a synthesizer, fed by a
+// keyboard and recorded like the programs measured: what any client costs per cycle.
+class IdleClient {
+public:
+    IdleClient() : client_(jackrig::OpenClient("bench-idle")) {
+        if (!client_) return;
+        jack_client_t* c = client_.get();
+        midi_ = jack_port_register(c, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        left_ = jack_port_register(c, "out_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        right_ = jack_port_register(c, "out_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(c, &IdleClient::Process, this);
+        jack_activate(c);
+    }
+    ~IdleClient() {
+        if (client_) jack_deactivate(client_.get());
+    }
+    // Connects a keyboard's output, the playback ports and a recorder's inputs as the
+    // measured programs have them.
+    void Wire(const std::string& keyboard, jackrig::Recorder& recorder) {
+        if (!client_) return;
+        jack_client_t* c = client_.get();
+        jack_connect(c, keyboard.c_str(), jack_port_name(midi_));
+        jack_connect(c, jack_port_name(left_), "system:playback_1");
+        jack_connect(c, jack_port_name(right_), "system:playback_2");
+        recorder.ConnectFrom(jack_port_name(left_), jack_port_name(right_));
+    }
+    // CPU seconds of its process thread so far.
+    double CpuSeconds() const {
+        const pid_t tid = tid_.load();
+        if (tid == 0) return NAN;
+        std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/schedstat");
+        unsigned long long ns = 0;
+        return in >> ns ? static_cast<double>(ns) / 1e9 : NAN;
+    }
+
+private:
+    static int Process(jack_nframes_t nframes, void* arg) {
+        auto* self = static_cast<IdleClient*>(arg);
+        if (self->tid_.load(std::memory_order_relaxed) == 0) self->tid_.store(gettid());
+        std::memset(jack_port_get_buffer(self->left_, nframes), 0, nframes * sizeof(float));
+        std::memset(jack_port_get_buffer(self->right_, nframes), 0, nframes * sizeof(float));
+        return jack_midi_get_event_count(jack_port_get_buffer(self->midi_, nframes)) > 0 ? 0 : 0;
+    }
+    jackrig::ClientPtr client_;
+    jack_port_t* midi_ = nullptr;
+    jack_port_t* left_ = nullptr;
+    jack_port_t* right_ = nullptr;
+    std::atomic<pid_t> tid_{0};
+};
+
 // Counts the server's xruns.
 class XrunCounter {
 public:
@@ -652,14 +702,24 @@ void MeasureResources(const Options& o, const std::vector<Target>& targets, Tabl
         table.Set("peak RSS after start-up", "MB", t.name, PeakOwnRssMb(pid));
         table.Set("  the same with JACK's shared memory", "MB", t.name, PeakRssMb(pid));
 
+        // Beside it, a client that does nothing, wired the same way: the floor any JACK
+        // client pays for being woken every cycle.
+        IdleClient idle;
+        jackrig::Recorder idleRecorder("bench-idle-recorder", o.idleSeconds + 5, server.Rate());
+        idle.Wire(s.keyboard->PortName(), idleRecorder);
+        idleRecorder.WaitStarted(5s);
+        std::this_thread::sleep_for(200ms);
         const double cpu0 = CpuSeconds(pid);
+        const double idle0 = idle.CpuSeconds();
         const auto threads0 = ThreadCpuSeconds(pid);
         std::this_thread::sleep_for(
             std::chrono::milliseconds(static_cast<long>(o.idleSeconds * 1000)));
         Log("%s idle, by thread: %s", t.name.c_str(),
             ThreadCpuDelta(threads0, ThreadCpuSeconds(pid)).c_str());
-        table.Set("idle CPU over " + std::to_string(static_cast<int>(o.idleSeconds)) + " s", "s",
-                  t.name, CpuSeconds(pid) - cpu0);
+        const std::string idleSeconds = std::to_string(static_cast<int>(o.idleSeconds));
+        table.Set("idle CPU over " + idleSeconds + " s", "s", t.name, CpuSeconds(pid) - cpu0);
+        table.Set("  a JACK client doing nothing, beside it", "s", t.name,
+                  idle.CpuSeconds() - idle0);
 
         XrunCounter xruns;
         s.FreshKeyboard();
