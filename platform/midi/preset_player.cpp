@@ -226,17 +226,11 @@ void PresetPlayer::ReplayHeld() {
 }
 
 void PresetPlayer::Hold(const MidiMessage& m) {
-    if (held_.count == held_.items.size()) {
-        ++dropped_;
-        return;
-    }
+    if (held_.count == held_.items.size()) return;
     Held h;
     h.length = static_cast<std::uint16_t>(m.length);
     if (m.kind == MidiMessageKind::SysEx) {
-        if (m.length > held_.pool.size() - held_.poolUsed) {
-            ++dropped_;
-            return;
-        }
+        if (m.length > held_.pool.size() - held_.poolUsed) return;
         h.kind = Held::Kind::SysEx;
         h.offset = static_cast<std::uint16_t>(held_.poolUsed);
         std::copy_n(m.sysex, m.length, held_.pool.begin() + static_cast<long>(held_.poolUsed));
@@ -248,10 +242,7 @@ void PresetPlayer::Hold(const MidiMessage& m) {
 }
 
 void PresetPlayer::HoldSelect(int channel, PresetKey key) {
-    if (held_.count == held_.items.size()) {
-        ++dropped_;
-        return;
-    }
+    if (held_.count == held_.items.size()) return;
     Held h;
     h.kind = Held::Kind::Select;
     h.channel = static_cast<std::uint8_t>(channel);

@@ -38,9 +38,8 @@ public:
     void Retry();
     // Channels (bit per channel) whose program may have changed since the last call.
     std::uint32_t TakeChangedChannels();
-    // Messages dropped because too many were held back at once.
-    std::uint64_t Dropped() const { return dropped_; }
 
+    // Held back at most; more, while presets load, are dropped.
     static constexpr std::size_t kMaxHeld = 512;
     static constexpr std::size_t kHeldSysExBytes = 4096;
 
@@ -92,7 +91,6 @@ private:
     std::uint64_t seenCompleted_ = 0;
     bool retryNextCycle_ = false;
     std::uint32_t changed_ = 0;
-    std::uint64_t dropped_ = 0;
 };
 
 }  // namespace mbs
