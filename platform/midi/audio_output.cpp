@@ -13,9 +13,13 @@ void AudioOutput::SelectInstrument(int channel, PresetKey key) {
 }
 
 int32_t AudioOutput::InstrumentIDOnChannel(int channel) const {
+    return synth_ ? InstrumentIDOf(synth_, channel) : 0;
+}
+
+int32_t InstrumentIDOf(fluid_synth_t* synth, int channel) {
     int sfid = 0, bank = 0, program = 0;
-    if (!synth_ || !fluid_synth_get_channel_preset(synth_, channel) ||
-        fluid_synth_get_program(synth_, channel, &sfid, &bank, &program) != FLUID_OK)
+    if (!fluid_synth_get_channel_preset(synth, channel) ||
+        fluid_synth_get_program(synth, channel, &sfid, &bank, &program) != FLUID_OK)
         return 0;
     return bank * 128 + program + 1;
 }

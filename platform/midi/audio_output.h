@@ -48,6 +48,9 @@ private:
     std::mutex playMutex_;  // waiting players: callers from several threads take turns
 };
 
+// The instrument (bank * 128 + program + 1) the channel plays; 0 when it has none.
+int32_t InstrumentIDOf(fluid_synth_t* synth, int channel);
+
 // Plays one complete MIDI message; safe on the audio thread (no allocation, no lock beyond
 // FluidSynth's own when its thread-safe API is on) when the presets it selects are loaded.
 void ApplyMessage(fluid_synth_t* synth, const MidiMessage& message);

@@ -56,6 +56,23 @@ MidiMessage ShortMessage(std::uint8_t status, std::uint8_t d1, std::uint8_t d2,
 
 }  // namespace
 
+MidiMessage MessageOfBytes(std::span<const std::uint8_t> bytes) {
+    MidiMessage m{};
+    m.length = bytes.size();
+    if (!bytes.empty() && bytes[0] == 0xF0) {
+        m.kind = MidiMessageKind::SysEx;
+        m.sysex = bytes.data();
+    } else {
+        m.kind = MidiMessageKind::Short;
+        std::copy_n(bytes.begin(), std::min<std::size_t>(bytes.size(), sizeof m.bytes), m.bytes);
+    }
+    return m;
+}
+
+bool IsNoteOn(const MidiMessage& m) {
+    return m.IsChannelMessage() && (m.Status() & 0xF0) == 0x90 && m.Data2() > 0;
+}
+
 bool IsNoteOff(const MidiMessage& message) {
     if (message.kind != MidiMessageKind::Short) return false;
     const std::uint8_t high = message.bytes[0] & 0xF0;

@@ -31,6 +31,12 @@ struct MidiMessage {
 
 // Note-on with velocity 0 is a note-off by MIDI convention; the decoder passes it unchanged.
 bool IsNoteOff(const MidiMessage& message);
+// A note-on with a velocity above 0.
+bool IsNoteOn(const MidiMessage& message);
+
+// The message made of the bytes of one complete message, as the decoder gave it out; a SysEx
+// message refers to `bytes`, which must outlive it.
+MidiMessage MessageOfBytes(std::span<const std::uint8_t> bytes);
 
 // Decodes the raw MIDI 1.0 byte stream of one source, keeping running status and any
 // message in progress across packets. Allocates only in its constructor, so it can run on

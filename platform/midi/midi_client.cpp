@@ -74,18 +74,8 @@ public:
         player_ = std::move(player);
         if (player_ && player_->Engine()) {
             // In arrival order, before anything that arrives after the route.
-            for (const auto& bytes : kept_) {
-                MidiMessage m{};
-                m.length = bytes.size();
-                if (bytes[0] == 0xF0) {
-                    m.kind = MidiMessageKind::SysEx;
-                    m.sysex = bytes.data();
-                } else {
-                    m.kind = MidiMessageKind::Short;
-                    std::copy(bytes.begin(), bytes.end(), m.bytes);
-                }
-                player_->Engine()->Output().PostMessage(m);
-            }
+            for (const auto& bytes : kept_)
+                player_->Engine()->Output().PostMessage(MessageOfBytes(bytes));
         }
         kept_.clear();
         routed_.store(static_cast<bool>(player_), std::memory_order_release);

@@ -10,19 +10,6 @@ namespace {
 
 constexpr int kDrumChannel = 9;
 
-bool IsNoteOn(const MidiMessage& m) {
-    return m.IsChannelMessage() && (m.Status() & 0xF0) == 0x90 && m.Data2() > 0;
-}
-
-MidiMessage ShortMessage(std::uint8_t status, std::uint8_t data1) {
-    MidiMessage m{};
-    m.kind = MidiMessageKind::Short;
-    m.bytes[0] = status;
-    m.bytes[1] = data1;
-    m.length = 2;
-    return m;
-}
-
 }  // namespace
 
 PresetPlayer::PresetPlayer(fluid_synth_t* synth, PresetStore& store, Loading loading)
@@ -89,7 +76,6 @@ void PresetPlayer::PlayNow(const MidiMessage& m) {
             EndSelect();
             // A reset overrides the changes that were still waiting for their presets.
             pending_.fill({});
-            anyPending_ = false;
             changed_ = 0xFFFF;
             return;
         }
@@ -106,8 +92,8 @@ void PresetPlayer::PlayNow(const MidiMessage& m) {
     if (IsNoteOn(m) && !HasInstrument(m.Channel()) &&
         pending_[static_cast<std::size_t>(m.Channel())].kind == Pending::Kind::None) {
         // The channel's first note: its default instrument first.
-        const MidiMessage select = ShortMessage(static_cast<std::uint8_t>(0xC0 | m.Channel()), 0);
-        PlayNow(select);
+        const std::uint8_t select[] = {static_cast<std::uint8_t>(0xC0 | m.Channel()), 0};
+        PlayNow(MessageOfBytes(select));
         if (Blocked(m)) {
             Hold(m);
             return;
@@ -140,7 +126,6 @@ PresetPlayer::Outcome PresetPlayer::ProgramChange(int channel, int program) {
     if (HasInstrument(channel)) {
         // The current instrument plays on until the new one is in.
         pending = {Pending::Kind::Program, program, {}};
-        anyPending_ = true;
     }
     return Outcome::Waits;
 }
@@ -175,7 +160,6 @@ PresetPlayer::Outcome PresetPlayer::SelectNow(int channel, PresetKey key) {
     }
     if (HasInstrument(channel)) {
         pending = {Pending::Kind::Select, 0, key};
-        anyPending_ = true;
     }
     return Outcome::Waits;
 }
@@ -185,15 +169,12 @@ void PresetPlayer::Retry() {
     if (completed == seenCompleted_ && !retryNextCycle_) return;
     seenCompleted_ = completed;
     retryNextCycle_ = false;
-    if (anyPending_) {
-        anyPending_ = false;
-        for (int ch = 0; ch < 16; ++ch) {
-            const Pending p = pending_[static_cast<std::size_t>(ch)];
-            if (p.kind == Pending::Kind::Program)
-                ProgramChange(ch, p.program);
-            else if (p.kind == Pending::Kind::Select)
-                SelectNow(ch, p.key);
-        }
+    for (int ch = 0; ch < 16; ++ch) {
+        const Pending p = pending_[static_cast<std::size_t>(ch)];
+        if (p.kind == Pending::Kind::Program)
+            ProgramChange(ch, p.program);
+        else if (p.kind == Pending::Kind::Select)
+            SelectNow(ch, p.key);
     }
     if (held_.count > 0) ReplayHeld();
 }
@@ -212,13 +193,7 @@ void PresetPlayer::ReplayHeld() {
             Select(h.channel, h.key);
             continue;
         }
-        MidiMessage m{};
-        m.kind = h.kind == Held::Kind::SysEx ? MidiMessageKind::SysEx : MidiMessageKind::Short;
-        m.length = h.length;
-        if (h.kind == Held::Kind::SysEx)
-            m.sysex = replay_.pool.data() + h.offset;
-        else
-            std::copy_n(h.bytes, 3, m.bytes);
+        const MidiMessage m = MessageOfBytes({replay_.pool.data() + h.offset, h.length});
         Play(m);
     }
     replay_.count = 0;
@@ -226,18 +201,14 @@ void PresetPlayer::ReplayHeld() {
 }
 
 void PresetPlayer::Hold(const MidiMessage& m) {
-    if (held_.count == held_.items.size()) return;
+    const auto bytes = m.Bytes();
+    if (held_.count == held_.items.size() || bytes.size() > held_.pool.size() - held_.poolUsed)
+        return;
     Held h;
-    h.length = static_cast<std::uint16_t>(m.length);
-    if (m.kind == MidiMessageKind::SysEx) {
-        if (m.length > held_.pool.size() - held_.poolUsed) return;
-        h.kind = Held::Kind::SysEx;
-        h.offset = static_cast<std::uint16_t>(held_.poolUsed);
-        std::copy_n(m.sysex, m.length, held_.pool.begin() + static_cast<long>(held_.poolUsed));
-        held_.poolUsed += m.length;
-    } else {
-        std::copy_n(m.bytes, 3, h.bytes);
-    }
+    h.length = static_cast<std::uint16_t>(bytes.size());
+    h.offset = static_cast<std::uint16_t>(held_.poolUsed);
+    std::copy(bytes.begin(), bytes.end(), held_.pool.begin() + static_cast<long>(h.offset));
+    held_.poolUsed += bytes.size();
     held_.items[held_.count++] = h;
 }
 

@@ -41,7 +41,7 @@ public:
 
     // Held back at most; more, while presets load, are dropped.
     static constexpr std::size_t kMaxHeld = 512;
-    static constexpr std::size_t kHeldSysExBytes = 4096;
+    static constexpr std::size_t kHeldBytes = 4096;
 
 private:
     struct Pending {
@@ -50,17 +50,16 @@ private:
         PresetKey key;
     };
     struct Held {
-        enum class Kind : std::uint8_t { Short, SysEx, Select } kind = Kind::Short;
-        std::uint8_t bytes[3] = {};
-        std::uint8_t channel = 0;
-        std::uint16_t length = 0;
-        std::uint16_t offset = 0;  // SysEx: where its bytes are in the pool
-        PresetKey key;
+        enum class Kind : std::uint8_t { Message, Select } kind = Kind::Message;
+        std::uint8_t channel = 0;  // Select
+        PresetKey key;             // Select
+        std::uint16_t length = 0;  // Message: its bytes in the pool
+        std::uint16_t offset = 0;
     };
     struct HeldList {
         std::array<Held, kMaxHeld> items;
         std::size_t count = 0;
-        std::array<std::uint8_t, kHeldSysExBytes> pool{};
+        std::array<std::uint8_t, kHeldBytes> pool{};
         std::size_t poolUsed = 0;
     };
 
@@ -83,7 +82,6 @@ private:
     PresetStore& store_;
     Loading loading_;
     std::array<Pending, 16> pending_{};
-    bool anyPending_ = false;
     HeldList held_;
     HeldList replay_;
     std::uint16_t blockedChannels_ = 0;

@@ -15,6 +15,12 @@ namespace {
 std::atomic<long> g_allocations{0};
 }  // namespace
 
+// The replacements below pair malloc with free themselves; GCC, inlining them, takes the
+// free for one of memory from new.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new(std::size_t size) {
     g_allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;

@@ -153,11 +153,6 @@ qvm_seq_lacks_port() {
     ! qvm_seq_has_port "$1"
 }
 
-# Names of the ports that count as MIDI sources (keyboards), one a line.
-qvm_seq_sources() {
-    qvm_seqports | awk -F'\t' '$9 == "source" { print $4 }'
-}
-
 # qvm_seq_senders NAME: names of the ports subscribed to port NAME, one a line.
 qvm_seq_senders() {
     qvm_seqports | awk -F'\t' -v name="$1" '
@@ -168,22 +163,6 @@ qvm_seq_senders() {
             n = split(from, addr, ",")
             for (i = 1; i <= n; i++) print (addr[i] in port) ? port[addr[i]] : addr[i]
         }'
-}
-
-# qvm_seq_receivers NAME: names of the ports that port NAME sends to.
-qvm_seq_receivers() {
-    qvm_seqports | awk -F'\t' -v name="$1" '
-        { port[$1] = $4 }
-        $4 == name { to = $8 }
-        END {
-            if (to == "" || to == "-") exit
-            n = split(to, addr, ",")
-            for (i = 1; i <= n; i++) print (addr[i] in port) ? port[addr[i]] : addr[i]
-        }'
-}
-
-qvm_seq_has_receiver() { # PORT
-    [[ -n $(qvm_seq_receivers "$1") ]]
 }
 
 # ---------------------------------------------------------------------------
@@ -420,11 +399,6 @@ qvm_record_stop() {
     kill -INT "$QVM_RECORD_PID" 2>/dev/null || true
     qvm_wait_until 10 qvm__record_done || qvm_fail "the recorder did not stop"
     wait "$QVM_RECORD_PID" || true
-}
-
-# qvm_tone OUT.wav FREQ SECONDS: a 16-bit 48 kHz stereo sine tone.
-qvm_tone() {
-    "$QVM_TOOLS/wavtool" tone "$1" --freq "$2" --seconds "$3"
 }
 
 # qvm_analyze IN.wav [wavtool options]: measures a recording into IN.wav.txt

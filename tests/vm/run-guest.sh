@@ -4,7 +4,7 @@
 # a loopback sound card and USB MIDI gadgets exist) and reports their results.
 #
 # Usage: tests/vm/run-guest.sh [options] SCENARIO...
-#   SCENARIO            a name under tests/vm/scenarios/ ("smoke") or a script path
+#   SCENARIO            a name under tests/vm/scenarios/ ("quillet-alsa") or a script path
 #   --timeout S         bound on the whole guest run (default 300)
 #   --scenario-timeout S  bound on each scenario inside the guest (default 120)
 #   --env NAME=VALUE    exported to the scenarios (repeatable)

@@ -216,7 +216,7 @@ private:
                 queue_.Skip(sizeof record);
                 queue_.Read(bytes.data(), record.size);
                 if (record.type == Record::Message) {
-                    listener_->Play(MessageOf(bytes.data(), record.size));
+                    listener_->Play(MessageOfBytes({bytes.data(), record.size}));
                     continue;
                 }
                 packets.emplace_back(bytes.begin(), bytes.begin() + record.size);
@@ -231,19 +231,6 @@ private:
                 std::fprintf(stderr, "quillet: the JACK MIDI input lost %u events (queue full)\n",
                              lost);
         }
-    }
-
-    static MidiMessage MessageOf(const std::uint8_t* bytes, std::size_t size) {
-        MidiMessage m{};
-        m.length = size;
-        if (size > 0 && bytes[0] == 0xF0) {
-            m.kind = MidiMessageKind::SysEx;
-            m.sysex = bytes;
-        } else {
-            m.kind = MidiMessageKind::Short;
-            std::memcpy(m.bytes, bytes, std::min<std::size_t>(size, sizeof m.bytes));
-        }
-        return m;
     }
 
     // The source the deliveries come from: the one connected source, else the "several"

@@ -99,7 +99,6 @@ void JackOutput::PostMessage(const MidiMessage& message) {
     Posted posted{};
     posted.due = jack_frame_time(c) + jack_get_buffer_size(c);
     posted.length = static_cast<std::uint16_t>(bytes.size());
-    posted.kind = message.kind;
     std::lock_guard lock(postMutex_);
     messages_.Write({jack::ByteQueue::BytesOf(posted), bytes});
 }
@@ -110,12 +109,8 @@ int32_t JackOutput::InstrumentIDOnChannel(int channel) const {
 }
 
 void JackOutput::RefreshProgram(int channel) {
-    int sfont = 0, bank = 0, program = 0;
-    int32_t id = 0;
-    if (fluid_synth_get_channel_preset(synth_, channel) &&
-        fluid_synth_get_program(synth_, channel, &sfont, &bank, &program) == FLUID_OK)
-        id = bank * 128 + program + 1;
-    programs_[static_cast<std::size_t>(channel)].store(id, std::memory_order_release);
+    programs_[static_cast<std::size_t>(channel)].store(InstrumentIDOf(synth_, channel),
+                                                       std::memory_order_release);
 }
 
 void JackOutput::RefreshChangedPrograms() {
@@ -178,15 +173,7 @@ void JackOutput::AdvanceTo(jack_nframes_t frame) {
         Posted posted;
         messages_.Read(&posted, sizeof posted);
         messages_.Read(postedBytes_.data(), posted.length);
-        MidiMessage message{};
-        message.kind = posted.kind;
-        message.length = posted.length;
-        if (posted.kind == MidiMessageKind::SysEx) {
-            message.sysex = postedBytes_.data();
-        } else {
-            std::copy_n(postedBytes_.begin(), std::min<std::size_t>(posted.length, 3),
-                        message.bytes);
-        }
+        const MidiMessage message = MessageOfBytes({postedBytes_.data(), posted.length});
         Apply(message);
     }
     RenderSlice(frame);
@@ -224,8 +211,7 @@ void JackOutput::RenderSlice(jack_nframes_t to) {
 }
 
 void JackOutput::Apply(const MidiMessage& message) {
-    if (message.IsChannelMessage() && (message.Status() & 0xF0) == 0x90 && message.Data2() > 0)
-        AlignBlock();
+    if (IsNoteOn(message)) AlignBlock();
     player_->Play(message);
     RefreshChangedPrograms();
 }

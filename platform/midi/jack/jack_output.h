@@ -60,8 +60,7 @@ private:
     struct Posted {
         jack_nframes_t due;  // frame time at which it plays
         std::uint16_t length;
-        MidiMessageKind kind;
-        std::uint8_t reserved;
+        std::uint16_t reserved;
     };
     static_assert(sizeof(Posted) == 8);
     struct InstrumentChange {

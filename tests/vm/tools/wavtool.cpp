@@ -1,7 +1,5 @@
-// wavtool: makes test tones and measures recordings, for the guest scenarios.
+// wavtool: measures recordings, for the guest scenarios.
 //
-//   wavtool tone OUT.wav [--freq HZ] [--seconds S] [--rate R] [--channels C] [--amp A] [--delay S]
-//       writes a 16-bit sine tone, optionally after S seconds of digital silence.
 //   wavtool analyze IN.wav [--threshold-db DB] [--quiet-db DB] [--quiet-ms MS] [--pitch-ms MS]
 //       prints key=value lines: rate, channels, frames, duration_s, peak_dbfs,
 //       onset_s (first sample above the threshold, or "none"), pre_onset_rms_dbfs
@@ -117,15 +115,6 @@ Audio readWav(const std::string& path) {
     return audio;
 }
 
-void put16(std::vector<unsigned char>& out, unsigned v) {
-    out.push_back(v & 0xFF);
-    out.push_back(v >> 8 & 0xFF);
-}
-void put32(std::vector<unsigned char>& out, uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
-}
-
 double db(double amplitude) {
     return amplitude > 0 ? 20 * std::log10(amplitude) : -INFINITY;
 }
@@ -189,56 +178,6 @@ double argDouble(int& i, int argc, char** argv) {
     double v = std::strtod(argv[++i], &end);
     if (!end || *end) die(std::string("not a number: ") + argv[i]);
     return v;
-}
-
-int tone(int argc, char** argv) {
-    if (argc < 3)
-        die("usage: wavtool tone OUT.wav [--freq HZ] [--seconds S] [--rate R] [--channels C] "
-            "[--amp A] [--delay S]");
-    std::string out = argv[2];
-    double freq = 440, seconds = 1, rate = 48000, channels = 2, amp = 0.5, delay = 0;
-    for (int i = 3; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--freq")
-            freq = argDouble(i, argc, argv);
-        else if (a == "--seconds")
-            seconds = argDouble(i, argc, argv);
-        else if (a == "--rate")
-            rate = argDouble(i, argc, argv);
-        else if (a == "--channels")
-            channels = argDouble(i, argc, argv);
-        else if (a == "--amp")
-            amp = argDouble(i, argc, argv);
-        else if (a == "--delay")
-            delay = argDouble(i, argc, argv);
-        else
-            die("unknown option " + a);
-    }
-    const unsigned r = unsigned(rate), ch = unsigned(channels);
-    const size_t silent = size_t(delay * r), sounding = size_t(seconds * r);
-    const size_t frames = silent + sounding;
-    std::vector<unsigned char> wav;
-    wav.insert(wav.end(), {'R', 'I', 'F', 'F'});
-    put32(wav, uint32_t(36 + frames * ch * 2));
-    wav.insert(wav.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put32(wav, 16);
-    put16(wav, 1);
-    put16(wav, ch);
-    put32(wav, r);
-    put32(wav, r * ch * 2);
-    put16(wav, ch * 2);
-    put16(wav, 16);
-    wav.insert(wav.end(), {'d', 'a', 't', 'a'});
-    put32(wav, uint32_t(frames * ch * 2));
-    for (size_t f = 0; f < frames; ++f) {
-        double v = f < silent ? 0.0 : amp * std::sin(2 * M_PI * freq * double(f - silent) / r);
-        auto s = int16_t(std::lround(std::clamp(v, -1.0, 1.0) * 32767));
-        for (unsigned c = 0; c < ch; ++c) put16(wav, uint16_t(s));
-    }
-    std::ofstream o(out, std::ios::binary);
-    o.write(reinterpret_cast<const char*>(wav.data()), std::streamsize(wav.size()));
-    if (!o) die("cannot write " + out);
-    return 0;
 }
 
 int analyze(int argc, char** argv) {
@@ -314,7 +253,6 @@ int analyze(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
-    if (command == "tone") return tone(argc, argv);
     if (command == "analyze") return analyze(argc, argv);
-    die("usage: wavtool tone|analyze ...");
+    die("usage: wavtool analyze ...");
 }
