@@ -264,26 +264,6 @@ TEST(MidiDecoder, BoundBelowTwoStillDeliversEmptySysEx) {
     EXPECT_EQ(Decode({{0xF0, 0xF7, 0xF0, 0x01, 0xF7}}, 0), (std::vector<Bytes>{{0xF0, 0xF7}}));
 }
 
-mbs::MidiMessage Short(std::uint8_t s, std::uint8_t d1, std::uint8_t d2) {
-    mbs::MidiMessage m{};
-    m.kind = mbs::MidiMessageKind::Short;
-    m.bytes[0] = s;
-    m.bytes[1] = d1;
-    m.bytes[2] = d2;
-    m.length = 3;
-    return m;
-}
-
-TEST(MidiDecoder, IsNoteOff) {
-    EXPECT_TRUE(mbs::IsNoteOff(Short(0x80, 0x3C, 0x40)));
-    EXPECT_TRUE(mbs::IsNoteOff(Short(0x8F, 0x3C, 0x00)));
-    EXPECT_TRUE(mbs::IsNoteOff(Short(0x90, 0x3C, 0x00)));
-    EXPECT_TRUE(mbs::IsNoteOff(Short(0x9F, 0x3C, 0x00)));
-    EXPECT_FALSE(mbs::IsNoteOff(Short(0x90, 0x3C, 0x01)));
-    EXPECT_FALSE(mbs::IsNoteOff(Short(0xA0, 0x3C, 0x00)));
-    EXPECT_FALSE(mbs::IsNoteOff(Short(0xB0, 0x7B, 0x00)));
-}
-
 struct ValidityCase {
     const char* name;
     int type, channel, a, b;

@@ -136,14 +136,6 @@ TEST_F(ShellTest, ChoosingQuitQuitsAndClosesTheWindowOnce) {
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(ShellTest, CtrlQQuits) {
-    auto w = fw::Window::Build<CountingWindow1>();
-    ShowAndActivate(*w);
-    QTest::keyClick(fw::NativeWindowOf(*w), Qt::Key_Q, Qt::ControlModifier);
-    EXPECT_TRUE(fw::QuitRequested());
-    EXPECT_EQ(w->closes, 1);
-}
-
 TEST_F(ShellTest, QuickStartShowsItsMessage) {
     quillet::shared::Window1();
     EXPECT_TRUE(fw::testing::ChooseMenuItem("HelpQuickStart"));
