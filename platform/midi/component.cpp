@@ -3,8 +3,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <mutex>
 #include <optional>
 
 #include "audio/offline.h"
@@ -25,7 +23,6 @@ struct ComponentState {
     std::string audioBackend = "driver";
     std::optional<std::vector<std::string>> soundFonts;
     std::optional<std::vector<Instrument>> instruments;
-    std::vector<std::pair<int32_t, int32_t>> requests;
 };
 
 ComponentState& C() {
@@ -92,10 +89,6 @@ std::string MidiInputFailures() {
 
 namespace {
 std::atomic<bool> debugEnabled{true};
-
-std::mutex debugHookMutex;
-std::function<void(const std::string&)> debugHook;
-
 }  // namespace
 
 void DebugMessageEnableMBS(bool activate) {
@@ -103,10 +96,6 @@ void DebugMessageEnableMBS(bool activate) {
 }
 
 void DebugMessageMBS(const std::string& message) {
-    {
-        std::lock_guard lock(debugHookMutex);
-        if (debugHook) debugHook(message);
-    }
     if (debugEnabled.load()) std::fprintf(stderr, "%s\n", message.c_str());
 }
 
@@ -117,10 +106,6 @@ void ForceAudioBackend(std::optional<std::string> name) {
 }
 void ForceMidiBackend(std::optional<std::string> name) {
     C().forcedMidi = std::move(name);
-}
-void SetDebugMessageHook(std::function<void(const std::string&)> hook) {
-    std::lock_guard lock(debugHookMutex);
-    debugHook = std::move(hook);
 }
 void SetSoundFontOverride(std::optional<std::vector<std::string>> paths) {
     C().soundFonts = std::move(paths);
@@ -137,12 +122,6 @@ void SetInstrumentOverride(std::optional<std::vector<Instrument>> instruments) {
 std::optional<std::vector<Instrument>> InstrumentOverride() {
     return C().instruments;
 }
-std::vector<std::pair<int32_t, int32_t>> InstrumentRequests() {
-    return C().requests;
-}
-void ClearInstrumentRequests() {
-    C().requests.clear();
-}
 
 bool RenderOffline(MidiPlaybackMBS& player, float* left, float* right, int frames) {
     if (!player.Engine()) return false;
@@ -150,10 +129,6 @@ bool RenderOffline(MidiPlaybackMBS& player, float* left, float* right, int frame
     if (!offline) return false;
     offline->Render(left, right, frames);
     return true;
-}
-
-void RecordInstrumentRequest(int32_t channel, int32_t id) {
-    C().requests.emplace_back(channel, id);
 }
 
 }  // namespace testing

@@ -81,17 +81,7 @@ bool IsNoteOff(const MidiMessage& message) {
 
 MidiDecoder::MidiDecoder(std::size_t max_sysex_bytes)
     : max_sysex_(std::max(max_sysex_bytes, kMinSysExBytes)),
-      sysex_buffer_(new std::uint8_t[max_sysex_]) {}
-
-void MidiDecoder::Reset() {
-    in_sysex_ = false;
-    sysex_overflow_ = false;
-    sysex_length_ = 0;
-    running_status_ = 0;
-    current_status_ = 0;
-    data_needed_ = 0;
-    data_count_ = 0;
-}
+      sysex_buffer_(std::make_unique<std::uint8_t[]>(max_sysex_)) {}
 
 void MidiDecoder::StartStatus(std::uint8_t status, MidiMessage& out, bool& complete) {
     // Whatever was being assembled is incomplete and is dropped.

@@ -63,9 +63,6 @@ public:
         }
     }
 
-    // Forgets running status and any message in progress, as after a reconnection.
-    void Reset();
-
     std::size_t MaxSysExBytes() const { return max_sysex_; }
 
 private:

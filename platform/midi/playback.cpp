@@ -5,10 +5,6 @@
 #include "component.h"
 #include "synth_engine.h"
 
-namespace mbs::testing {
-void RecordInstrumentRequest(int32_t channel, int32_t id);
-}
-
 namespace mbs {
 
 MidiPlaybackMBS::MidiPlaybackMBS() = default;
@@ -51,7 +47,6 @@ int32_t MidiPlaybackMBS::InstrumentIDOnChannel(int32_t channel) const {
 }
 
 void MidiPlaybackMBS::SetInstrumentIDOnChannel(int32_t channel, int32_t id) {
-    testing::RecordInstrumentRequest(channel, id);
     if (!engine_ || channel < 0 || channel > 15 || id < 1) return;
     engine_->Output().SelectInstrument(channel, {(id - 1) / 128, (id - 1) % 128});
 }

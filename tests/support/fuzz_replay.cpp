@@ -1,4 +1,4 @@
-// Runs the fuzz target over every file of a corpus directory, so that the test command replays
+// Runs a fuzz target over every file of a corpus folder, so that the test command replays
 // the committed corpus with any compiler. Fails when the directory is missing or empty, so a
 // lost corpus does not pass silently.
 

@@ -201,25 +201,6 @@ TEST(MidiDecoder, SplittingAStreamAnywhereGivesTheSameMessages) {
     }
 }
 
-TEST(MidiDecoder, ResetForgetsRunningStatusAndMessageInProgress) {
-    mbs::MidiDecoder decoder;
-    mbs::MidiMessage m{};
-    for (std::uint8_t b : {0x90, 0x3C, 0x64, 0x3E}) decoder.Push(b, m);
-    decoder.Reset();
-    EXPECT_FALSE(decoder.Push(0x64, m));
-    EXPECT_FALSE(decoder.Push(0x3E, m));
-    EXPECT_FALSE(decoder.Push(0x64, m));
-}
-
-TEST(MidiDecoder, ResetDropsUnfinishedSysEx) {
-    mbs::MidiDecoder decoder;
-    mbs::MidiMessage m{};
-    for (std::uint8_t b : {0xF0, 0x7E, 0x7F}) decoder.Push(b, m);
-    decoder.Reset();
-    EXPECT_FALSE(decoder.Push(0x09, m));
-    EXPECT_FALSE(decoder.Push(0xF7, m));
-}
-
 TEST(MidiDecoder, MessageFieldsOfChannelAndSysExMessages) {
     mbs::MidiDecoder decoder;
     std::vector<mbs::MidiMessage> got;
