@@ -8,17 +8,10 @@
 #include "application.h"
 #include "core/text.h"
 #include "native.h"
-#include "testing.h"
 
 namespace fw {
 
 namespace {
-
-// The handler's answer for the item chosen last, for ChooseMenuItem.
-bool& LastChoiceHandled() {
-    static bool handled = false;
-    return handled;
-}
 
 // "Cmd+Shift+Q" in the framework's notation as Qt reads it.
 QKeySequence ShortcutOf(const std::string& shortcut) {
@@ -153,8 +146,6 @@ NativeMenuBar::~NativeMenuBar() = default;
 
 void NativeMenuBar::Rebuild() {
     // Nothing is deleted at once: an action may be the one whose signal is being delivered.
-    // The old actions no longer stand for their items, though.
-    for (QAction* a : findChildren<QAction*>()) a->setProperty("fwItem", QVariant());
     for (QAction* a : actions()) removeAction(a);
     for (auto& o : built_)
         if (o) o->deleteLater();
@@ -184,50 +175,20 @@ void NativeMenuBar::AddItems(QWidget* menu, const fw::MenuItem& parent) {
         // About and Quit stay where the program put them, on every platform.
         action->setMenuRole(QAction::NoRole);
         action->setEnabled(EffectiveEnabled(*item));
-        action->setProperty("fwItem", QVariant::fromValue(static_cast<void*>(item.Get())));
         if (action->parent() == menu) built_.emplace_back(action);
         menu->addAction(action);
     }
 }
 
-QAction* NativeMenuBar::ActionOf(const fw::MenuItem& item) const {
-    const void* wanted = &item;
-    for (QAction* a : findChildren<QAction*>())
-        if (a->property("fwItem").value<void*>() == wanted) return a;
-    return nullptr;
-}
-
 void NativeMenuBar::Chosen(const std::weak_ptr<fw::MenuItem>& item) {
-    LastChoiceHandled() = false;
     Ref<MenuItem> chosen(item.lock());
     if (!chosen || !owner_) return;
     Ref<fw::Window> keep = owner_->shared_from_this();
-    LastChoiceHandled() = owner_->MenuCommand(chosen->Name());
+    owner_->MenuCommand(chosen->Name());
 }
 
 QMenuBar* NativeMenuBarOf(fw::Window& w) {
     return w.Native().menuBar;
 }
-
-namespace testing {
-
-bool ChooseMenuItem(const std::string& name) {
-    std::vector<Ref<Window>> windows = Window::OpenWindows();
-    Ref<Window> front;
-    for (auto& w : windows)
-        if (w->MenuBar() && w->Native().main == QApplication::activeWindow()) front = w;
-    for (auto it = windows.rbegin(); !front && it != windows.rend(); ++it)
-        if ((*it)->MenuBar() && (*it)->Visible()) front = *it;
-    if (!front || !front->Native().menuBar) return false;
-    Ref<MenuItem> item = front->MenuBar()->Lookup(name);
-    if (!item) return false;
-    QAction* action = front->Native().menuBar->ActionOf(*item);
-    if (!action || !action->isEnabled() || action->isSeparator() || action->menu()) return false;
-    LastChoiceHandled() = false;
-    action->trigger();
-    return LastChoiceHandled();
-}
-
-}  // namespace testing
 
 }  // namespace fw

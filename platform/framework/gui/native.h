@@ -49,8 +49,6 @@ public:
     ~NativeMenuBar() override;
     void Detach() { owner_ = nullptr; }
     void Rebuild();
-    // The action that shows the item, nil when this copy has none.
-    QAction* ActionOf(const fw::MenuItem& item) const;
     fw::Window* Owner() const { return owner_; }
 
 private:

@@ -500,9 +500,6 @@ void SetShowURLHook(std::function<void(const std::string&)> hook) {
 void SetUnhandledExceptionHook(std::function<void(const std::string&, const std::string&)> hook) {
     S().unhandledHook = std::move(hook);
 }
-void RaiseActivate() {
-    RaiseActivateEvent();
-}
 void ResetQuit() {
     S().quitRequested = false;
     S().quitCode = 0;

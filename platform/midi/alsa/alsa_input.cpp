@@ -17,6 +17,22 @@
 
 namespace mbs {
 
+// The source rules are written with ALSA's own values.
+static_assert(kAlsaPortCapRead == SND_SEQ_PORT_CAP_READ &&
+              kAlsaPortCapWrite == SND_SEQ_PORT_CAP_WRITE &&
+              kAlsaPortCapDuplex == SND_SEQ_PORT_CAP_DUPLEX &&
+              kAlsaPortCapSubsRead == SND_SEQ_PORT_CAP_SUBS_READ &&
+              kAlsaPortCapSubsWrite == SND_SEQ_PORT_CAP_SUBS_WRITE &&
+              kAlsaPortCapNoExport == SND_SEQ_PORT_CAP_NO_EXPORT);
+static_assert(kAlsaPortTypeMidiGeneric == SND_SEQ_PORT_TYPE_MIDI_GENERIC &&
+              kAlsaPortTypeHardware == SND_SEQ_PORT_TYPE_HARDWARE &&
+              kAlsaPortTypeSoftware == SND_SEQ_PORT_TYPE_SOFTWARE &&
+              kAlsaPortTypeApplication == SND_SEQ_PORT_TYPE_APPLICATION &&
+              kAlsaPortTypeSynth == SND_SEQ_PORT_TYPE_SYNTH);
+static_assert(static_cast<int>(AlsaClientType::User) == SND_SEQ_USER_CLIENT &&
+              static_cast<int>(AlsaClientType::Kernel) == SND_SEQ_KERNEL_CLIENT &&
+              kAlsaSystemClient == SND_SEQ_CLIENT_SYSTEM);
+
 namespace {
 
 struct SeqCloser {
