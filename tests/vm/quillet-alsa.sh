@@ -1,0 +1,64 @@
+#!/bin/bash
+# Quillet, the program itself, on the guest's ALSA sequencer, FluidSynth's ALSA driver playing
+# into the loopback card: "Midi Through" is never taken for a keyboard; a USB keyboard plugged
+# in after start-up is connected at the watch's next tick and its notes sound at their pitch;
+# a second keyboard plugged in later is left alone; unplugging leaves Quillet running, and it
+# quits cleanly (a sanitizer build checks for leaks then).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/lib.sh
+source "$here/lib.sh"
+keys="Quillet Test Keys"
+
+# Both keyboards exist before Quillet starts: binding a gadget gives its gadget side a
+# sequencer client until it is detached, and Quillet's watch would take that for a keyboard.
+gadget_create keys "$keys"
+gadget_create second "Quillet Second Keys"
+
+# Under emulation FluidSynth's ALSA driver underruns with a desktop's small buffers, and then
+# stops for good. A sanitizer build reports as scripts/test.sh has it on the host.
+export QT_QPA_PLATFORM=offscreen QUILLET_MIDI=alsa QUILLET_AUDIO=driver \
+    QUILLET_AUDIO_PERIOD_SIZE=256 QUILLET_AUDIO_PERIODS=4 \
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    LSAN_OPTIONS=suppressions=$here/../sanitizer/lsan.supp:print_suppressions=0 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=$here/../sanitizer/ubsan.supp
+"$1" >/tmp/quillet.log 2>&1 &
+quillet=$!
+trap 'kill $quillet 2>/dev/null || true; sed "s/^/quillet| /" /tmp/quillet.log' EXIT
+wait_until 60000 has_port VelunorPort || fail "Quillet's port VelunorPort did not appear"
+log "Quillet's port listed $WAITED ms after its start"
+wait_until 30000 grep -q "FluidSynth's alsa driver" /tmp/quillet.log || fail "no sound through ALSA"
+log "Quillet plays through FluidSynth's ALSA driver, $WAITED ms later"
+has_port "Midi Through Port-0" || fail "no Midi Through port"
+senders_are VelunorPort "" || fail "connected without a keyboard: $(senders VelunorPort)"
+
+plug keys
+# The watch ticks every second.
+wait_until 2500 connected VelunorPort || fail "$keys was not connected"
+log "TIME $keys connected $WAITED ms after its port was listed"
+senders_are VelunorPort "$keys" || fail "connected to $(senders VelunorPort), not to $keys"
+
+# An octave apart: A3 and A4.
+record_start /tmp/notes.wav
+play keys 57
+a3=$PLAYED
+play keys 69
+a4=$PLAYED
+record_stop
+heard /tmp/notes.wav "$a3" 57
+heard /tmp/notes.wav "$a4" 69
+
+plug second
+# Two ticks of the watch: it would have connected the second keyboard by then.
+not_keys_alone() { ! senders_are VelunorPort "$keys"; }
+! wait_until 2500 not_keys_alone ||
+    fail "a keyboard plugged in later was connected: $(senders VelunorPort)"
+
+unplug keys
+wait_until 2500 senders_are VelunorPort "" || fail "still connected: $(senders VelunorPort)"
+log "quitting Quillet"
+kill -TERM $quillet
+status=0
+wait $quillet || status=$?
+((status == 0)) || fail "Quillet ended with status $status"
+log "passed"
