@@ -61,8 +61,8 @@ QColor Shown(QWidget* label) {
 }  // namespace
 
 TEST_F(ShellTest, TheMenusShowTheirItemsAndRunTheirCommands) {
-    TestServer server(Reply("HTTP/1.0 200 OK\r\n\r\n" QUILLET_VERSION "\n"));
-    quillet::testing::SetUpdateSite(UpdateSite{server.URL("/"), "updates.example"});
+    TestServer server({Step::Send("HTTP/1.0 200 OK\r\n\r\n" QUILLET_VERSION "\n")});
+    quillet::testing::SetUpdateSite(UpdateSite{server.URL(), "updates.example"});
     auto w = quillet::shared::Window1();
     QMenuBar* bar = fw::NativeMenuBarOf(*w);
     ASSERT_NE(bar, nullptr);
