@@ -22,12 +22,14 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <span>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "jack_rig.h"
+#include "tests/jack/jack_rig.h"
+#include "tests/support/sound.h"
 
 namespace {
 
@@ -57,7 +59,8 @@ struct Options {
     }
 };
 
-// One program under test: how to start it and where its ports are.
+// One program under test: how to start it on a server (whose name its environment holds) and
+// where its ports are.
 struct Target {
     std::string name;
     // Ports whose full names start with this belong to the program.
@@ -98,19 +101,17 @@ int ShellPort() {
 }
 
 std::vector<Target> Targets(const Options& o) {
-    Target quillet{
-        "Quillet", "Velunor:", [o](const jackrig::Server& server, const std::string& log) {
-            // A runtime directory per run: the single-instance socket lives there.
-            const std::string runtime = log + ".runtime";
-            mkdir(runtime.c_str(), 0700);
-            return std::make_unique<jackrig::Child>(
-                std::vector<std::string>{o.quillet},
-                std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + runtime,
-                                         "JACK_DEFAULT_SERVER=" + server.Name(),
-                                         "QUILLET_AUDIO=jack", "QUILLET_MIDI=jack",
-                                         "QUILLET_SOUNDFONT=" + o.soundFont},
-                log);
-        }};
+    Target quillet{"Quillet", "Velunor:", [o](const jackrig::Server&, const std::string& log) {
+                       // A runtime directory per run: the single-instance socket lives there.
+                       const std::string runtime = log + ".runtime";
+                       mkdir(runtime.c_str(), 0700);
+                       return std::make_unique<jackrig::Child>(
+                           std::vector<std::string>{"env", "QT_QPA_PLATFORM=offscreen",
+                                                    "XDG_RUNTIME_DIR=" + runtime,
+                                                    "QUILLET_AUDIO=jack", "QUILLET_MIDI=jack",
+                                                    "QUILLET_SOUNDFONT=" + o.soundFont, o.quillet},
+                           log);
+                   }};
     Target fluid{
         "FluidSynth", "fluidsynth", [o](const jackrig::Server& server, const std::string& log) {
             // -j connects the audio to the playback ports, as Quillet does; our own
@@ -120,7 +121,7 @@ std::vector<Target> Targets(const Options& o) {
                     "fluidsynth", "-a", "jack", "-m", "jack", "-i", "-j", "-s", "-o",
                     "shell.port=" + std::to_string(ShellPort()), "-o", "midi.autoconnect=0", "-o",
                     "synth.sample-rate=" + std::to_string(server.Rate()), o.soundFont},
-                std::vector<std::string>{"JACK_DEFAULT_SERVER=" + server.Name()}, log);
+                log);
         }};
     return {quillet, fluid};
 }
@@ -214,6 +215,33 @@ double PeakOwnRssMb(pid_t pid) {
     return StatusMb(pid, "VmHWM") - StatusMb(pid, "RssShmem");
 }
 
+// Writes a 16-bit stereo WAV file.
+bool WriteWav(const std::string& path, std::span<const float> left, std::span<const float> right,
+              unsigned rate) {
+    std::ofstream out(path, std::ios::binary);
+    const std::size_t frames = std::min(left.size(), right.size());
+    const auto put32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    const auto put16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    const auto dataBytes = static_cast<std::uint32_t>(frames * 4);
+    out.write("RIFF", 4);
+    put32(36 + dataBytes);
+    out.write("WAVEfmt ", 8);
+    put32(16);
+    put16(1);  // PCM
+    put16(2);
+    put32(rate);
+    put32(rate * 4);
+    put16(4);
+    put16(16);
+    out.write("data", 4);
+    put32(dataBytes);
+    for (std::size_t i = 0; i < frames; ++i)
+        for (float v : {left[i], right[i]})
+            put16(static_cast<std::uint16_t>(
+                static_cast<std::int16_t>(std::lrint(std::clamp(v, -1.0f, 1.0f) * 32767.0f))));
+    return static_cast<bool>(out);
+}
+
 double Percentile(std::vector<double> v, double p) {
     if (v.empty()) return NAN;
     std::sort(v.begin(), v.end());
@@ -224,8 +252,8 @@ double Percentile(std::vector<double> v, double p) {
 }
 
 long FirstSound(const jackrig::Recorder& r, long from, long to, float threshold) {
-    const long a = jackrig::FirstAbove(r.Channel(0), from, to, threshold);
-    const long b = jackrig::FirstAbove(r.Channel(1), from, to, threshold);
+    const long a = FirstAbove(r.Channel(0), from, to, threshold);
+    const long b = FirstAbove(r.Channel(1), from, to, threshold);
     return a < 0 ? b : (b < 0 ? a : std::min(a, b));
 }
 
@@ -239,8 +267,7 @@ void StopAndWaitGone(std::unique_ptr<jackrig::Child>& child, jack_client_t* chec
     if (!child) return;
     child->Stop();
     child.reset();
-    if (checker)
-        jackrig::WaitUntil([&] { return FindPorts(checker, prefix).left.empty(); }, 5s, 20ms);
+    if (checker) WaitUntil([&] { return FindPorts(checker, prefix).left.empty(); }, 5s, 20ms);
 }
 
 struct Session {
@@ -263,8 +290,7 @@ struct Session {
         checker = jackrig::OpenClient("bench-checker");
         if (!checker) return Fail("no JACK client");
         child = t.start(server, log);
-        if (!child->Started()) return Fail("could not start " + t.name);
-        const bool found = jackrig::WaitUntil(
+        const bool found = WaitUntil(
             [&] {
                 ports = FindPorts(checker.get(), t.portPrefix);
                 return !child->Running() || (!ports.midiIn.empty() && !ports.left.empty());
@@ -277,7 +303,7 @@ struct Session {
             return Fail("could not connect the keyboard");
         return true;
     }
-    // A keyboard sends a limited number of groups in its life; a fresh one takes over.
+    // A new keyboard in place of the old one, connected the same way.
     bool FreshKeyboard() {
         keyboard.reset();
         keyboard = std::make_unique<Keyboard>("bench-keys");
@@ -288,15 +314,14 @@ struct Session {
     }
     bool Record(double seconds, unsigned rate) {
         recorder = std::make_unique<jackrig::Recorder>("bench-recorder", seconds, rate);
-        if (!recorder->ConnectFrom(ports.left, ports.right) || !recorder->WaitStarted(5s))
-            return Fail("could not record");
+        if (!recorder->ConnectFrom(ports.left, ports.right)) return Fail("could not record");
         return true;
     }
     // Sends a group in the next cycle and waits until it went out; its cycle's first frame.
     std::optional<jack_nframes_t> Send(std::vector<Keyboard::Event> events) {
-        const std::size_t g = keyboard->SendInCycle(keyboard->Now(), std::move(events));
-        if (!keyboard->WaitSent(g, 5s)) return std::nullopt;
-        return keyboard->SentCycle(g);
+        const jack_nframes_t cycle = keyboard->Send(std::move(events));
+        if (cycle == 0) return std::nullopt;
+        return cycle;
     }
     bool Fail(const std::string& why) {
         error = why;
@@ -411,7 +436,8 @@ void MeasureOnsets(const Options& o, const std::vector<Target>& targets, Table& 
         for (const Target& t : targets) {
             Session s;
             const std::string tag = t.name + "-onset-" + std::to_string(period);
-            const double seconds = (o.notes + 20.0) * spacing / server.Rate() + 5;
+            // Each note takes its spacing, and two sends of a cycle or more each beside it.
+            const double seconds = (o.notes + 20.0) * (spacing / double(server.Rate()) + 0.1) + 5;
             if (!s.Open(t, server, LogPath(o, tag)) || !s.Record(seconds, server.Rate())) {
                 Log("%s: %s", tag.c_str(), s.error.c_str());
                 continue;
@@ -422,49 +448,31 @@ void MeasureOnsets(const Options& o, const std::vector<Target>& targets, Table& 
             s.Send(setup);
             std::this_thread::sleep_for(300ms);
 
+            // A cut, then the note half a spacing later, in its own cycle at its offset.
+            std::vector<jack_nframes_t> cycles;
+            const auto half = std::chrono::microseconds(spacing * 500000LL / server.Rate());
+            for (int n = 0; n < o.notes; ++n) {
+                s.keyboard->Send({{0, {0xB0, 120, 0}}});
+                std::this_thread::sleep_for(half);
+                cycles.push_back(s.keyboard->Send({{offsets[n], {0x90, notes[n], 100}}}));
+                std::this_thread::sleep_for(half);
+            }
+            s.recorder->WaitRecordedUntil(cycles.back() + spacing, 5s);
             std::vector<double> latencies;
             int found = 0;
-            // The keyboard holds a limited number of groups; a fresh one takes over as needed.
-            const int perKeyboard = 100;
-            for (int first = 0; first < o.notes; first += perKeyboard) {
-                if (first > 0) {
-                    s.keyboard = std::make_unique<Keyboard>("bench-keys-" + std::to_string(first));
-                    jack_connect(s.keyboard->Client(), s.keyboard->PortName().c_str(),
-                                 s.ports.midiIn.c_str());
-                    std::this_thread::sleep_for(200ms);
-                }
-                const int count = std::min(perKeyboard, o.notes - first);
-                const jack_nframes_t base = s.keyboard->Now() + server.Rate() / 10;
-                std::vector<std::size_t> groups;
-                for (int i = 0; i < count; ++i) {
-                    const int n = first + i;
-                    const jack_nframes_t at = base + static_cast<jack_nframes_t>(i) * spacing;
-                    s.keyboard->SendInCycle(at, {{0, {0xB0, 120, 0}}});
-                    groups.push_back(s.keyboard->SendInCycle(
-                        at + spacing / 2, {{offsets[n], {0x90, notes[n], 100}}}));
-                }
-                if (!s.keyboard->WaitSent(groups.back(),
-                                          std::chrono::milliseconds(static_cast<long>(
-                                              2000 + count * spacing * 1000.0 / server.Rate())))) {
-                    Log("%s: the notes did not all go out", tag.c_str());
-                    break;
-                }
-                const jack_nframes_t lastCycle = *s.keyboard->SentCycle(groups.back());
-                s.recorder->WaitRecordedUntil(lastCycle + spacing, 5s);
-                for (int i = 0; i < count; ++i) {
-                    const jack_nframes_t cycle = *s.keyboard->SentCycle(groups[i]);
-                    const long start = s.recorder->IndexOf(cycle);
-                    const long event = start + offsets[first + i];
-                    const long onset =
-                        FirstSound(*s.recorder, start, start + spacing / 2, jackrig::kHeard);
-                    if (onset < 0) continue;
-                    ++found;
-                    latencies.push_back(static_cast<double>(onset - event));
-                }
+            for (int n = 0; n < o.notes; ++n) {
+                if (cycles[n] == 0) continue;  // it did not go out
+                const long start = s.recorder->IndexOf(cycles[n]);
+                const long event = start + offsets[n];
+                const long onset =
+                    FirstSound(*s.recorder, start, start + spacing / 2, jackrig::kHeard);
+                if (onset < 0) continue;
+                ++found;
+                latencies.push_back(static_cast<double>(onset - event));
             }
             if (o.wav)
-                jackrig::WriteWav(o.out + "/" + tag + ".wav", s.recorder->Channel(0),
-                                  s.recorder->Channel(1), server.Rate());
+                WriteWav(o.out + "/" + tag + ".wav", s.recorder->Channel(0), s.recorder->Channel(1),
+                         server.Rate());
             const std::string p = " @" + std::to_string(period);
             table.Set("onset found" + p, "notes", t.name, found);
             table.Set("onset - event median" + p, "frames", t.name, Percentile(latencies, 50));
@@ -491,14 +499,13 @@ void MeasureTimeToSound(const Options& o, const std::vector<Target>& targets, Ta
             jackrig::ClientPtr checker = jackrig::OpenClient("bench-checker");
             jackrig::Recorder recorder("bench-recorder", 70, server.Rate());
             Keyboard keyboard("bench-keys");
-            recorder.WaitStarted(5s);
             const jack_time_t started = jack_get_time();
             auto child = t.start(server, LogPath(o, t.name + "-start-" + std::to_string(run)));
             Ports ports;
             bool midi = false, audio = false;
             std::optional<long> heard;
             auto nextNote = std::chrono::steady_clock::now();
-            std::vector<std::size_t> strikes;
+            std::vector<jack_nframes_t> strikes;
             const auto deadline = std::chrono::steady_clock::now() + 60s;
             while (!heard && child->Running() && std::chrono::steady_clock::now() < deadline) {
                 ports = FindPorts(checker.get(), t.portPrefix);
@@ -511,9 +518,8 @@ void MeasureTimeToSound(const Options& o, const std::vector<Target>& targets, Ta
                 }
                 // A note that came too early to sound is struck again, so that the time until
                 // the program can sound at all is measured too.
-                if (midi && std::chrono::steady_clock::now() >= nextNote && strikes.size() < 250) {
-                    strikes.push_back(keyboard.SendInCycle(
-                        keyboard.Now(),
+                if (midi && std::chrono::steady_clock::now() >= nextNote) {
+                    strikes.push_back(keyboard.Send(
                         {{0, {0xC0, static_cast<std::uint8_t>(o.program)}}, {0, {0x90, 60, 100}}}));
                     nextNote = std::chrono::steady_clock::now() + 100ms;
                 }
@@ -529,12 +535,12 @@ void MeasureTimeToSound(const Options& o, const std::vector<Target>& targets, Ta
                 Log("%s start %d: no sound", t.name.c_str(), run);
                 continue;
             }
-            const jack_time_t at =
-                jack_frames_to_time(recorder.Client(), recorder.StartFrame() + *heard);
+            // The frame recorded at index *heard, from the index of frame 0.
+            const jack_time_t at = jack_frames_to_time(
+                keyboard.Client(), static_cast<jack_nframes_t>(*heard - recorder.IndexOf(0)));
             times.push_back(static_cast<double>(at - started) / 1000.0);
             // Heard before the second strike's cycle: the first note sounded.
-            const auto second = strikes.size() > 1 ? keyboard.SentCycle(strikes[1]) : std::nullopt;
-            const bool first = !second || recorder.IndexOf(*second) > *heard;
+            const bool first = strikes.size() < 2 || recorder.IndexOf(strikes[1]) > *heard;
             firstHeard += first ? 1 : 0;
             Log("%s start %d: MIDI port after %.1f ms, first sound after %.1f ms, %s",
                 t.name.c_str(), run, portTimes.empty() ? NAN : portTimes.back(), times.back(),
@@ -691,7 +697,7 @@ void MeasureResources(const Options& o, const std::vector<Target>& targets, Tabl
         // Start-up is over when the program has sounded a first note.
         s.Record(5, server.Rate());
         s.Send({{0, {0xC0, static_cast<std::uint8_t>(o.program)}}, {0, {0x90, 60, 100}}});
-        jackrig::WaitUntil(
+        WaitUntil(
             [&] {
                 return FirstSound(*s.recorder, 0, static_cast<long>(s.recorder->Recorded()),
                                   jackrig::kHeard) >= 0;
@@ -707,7 +713,6 @@ void MeasureResources(const Options& o, const std::vector<Target>& targets, Tabl
         IdleClient idle;
         jackrig::Recorder idleRecorder("bench-idle-recorder", o.idleSeconds + 5, server.Rate());
         idle.Wire(s.keyboard->PortName(), idleRecorder);
-        idleRecorder.WaitStarted(5s);
         std::this_thread::sleep_for(200ms);
         const double cpu0 = CpuSeconds(pid);
         const double idle0 = idle.CpuSeconds();
@@ -787,7 +792,7 @@ void MeasureDynamicLoading(const Options& o, const std::vector<Target>& targets,
                                      "midi.autoconnect=0", "-o", "synth.dynamic-sample-loading=1",
                                      "-o", "synth.sample-rate=" + std::to_string(srv.Rate()),
                                      o.soundFont},
-            std::vector<std::string>{"JACK_DEFAULT_SERVER=" + srv.Name()}, log);
+            log);
     };
     Session s;
     if (!s.Open(lazy, server, LogPath(o, "FluidSynth-dynamic-loading"))) return;

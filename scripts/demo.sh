@@ -20,7 +20,7 @@ fi
 
 BUILD=$ROOT/build-demo
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_TESTS=ON >/dev/null
-cmake --build "$BUILD" --target quillet demo_keyboard demo_recorder about_screenshot
+cmake --build "$BUILD" --target quillet about_screenshot
 
 mkdir -p "$OUT"
 WORK=$(mktemp -d)
@@ -55,9 +55,14 @@ fail() {
     exit 1
 }
 
+# Whether JACK lists the port, and whether the two ports are connected.
+has_port() { jack_lsp | grep -qxF "$1"; }
+connected() { jack_lsp -c "$1" | grep -qxF "   $2"; }
+
 # A server of our own, so that a JACK server the user runs is left alone.
 export JACK_DEFAULT_SERVER="quillet-demo-$$"
-jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$WORK/jackd.log" 2>&1 &
+RATE=48000
+jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r $RATE -p 256 >"$WORK/jackd.log" 2>&1 &
 PIDS+=($!)
 jack_wait -w -t 10 >/dev/null 2>&1 || fail "the JACK server did not start"
 
@@ -71,28 +76,37 @@ QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$WORK/runtime" QUILLET_AUDIO=jack QUILLET_M
     "$BUILD/app/quillet" >"$WORK/quillet.log" 2>&1 &
 PIDS+=($!)
 
-"$BUILD/tests/jack/demo_recorder" "$OUT/quillet.wav" 60 >"$WORK/recorder.log" 2>&1 &
+# Quillet's sound, from its audio ports' first appearance, for as long as the phrase and its end
+# take.
+wait_for 60 has_port Velunor:out_2 || fail "Quillet's audio ports did not appear"
+jack_rec -f "$OUT/quillet.wav" -d 13 Velunor:out_1 Velunor:out_2 >"$WORK/recorder.log" 2>&1 &
 RECORDER=$!
 PIDS+=($RECORDER)
-wait_for 60 grep -q recording "$WORK/recorder.log" || fail "Quillet's audio ports did not appear"
 
-# The keyboard waits for Quillet's MIDI port and appears a second after it.
-"$BUILD/tests/jack/demo_keyboard" "Demo Keys" >"$WORK/keyboard.log" 2>&1 &
-KEYBOARD=$!
-PIDS+=($KEYBOARD)
-wait_for 30 grep -q connected "$WORK/keyboard.log" || fail "Quillet did not connect the keyboard"
-echo "demo: keyboard $(grep connected "$WORK/keyboard.log")"
-wait "$KEYBOARD" || fail "the keyboard did not play its phrase"
+# A keyboard appears a second after Quillet's MIDI port and plays a short tune in D major over
+# held chords, at 120 beats a minute, after two seconds of rest in which Quillet connects it.
+# Each note: its beat, its length in beats and its key.
+PHRASE="0 .9 62  1 .9 66  2 .9 69  3 .9 74  4 .45 73  4.5 .45 71  5 .9 69  6 .9 66  7 1.8 67
+    9 .45 66  9.5 .45 64  10 3.5 62  0 3.8 50  4 3.8 55  7 2.8 52  10 3.5 45  10 3.5 57"
+# jack_midiseq takes each note as its first frame, its key and its length in frames.
+read -ra NOTES < <(awk -v rate=$RATE '{ for (i = 1; i <= NF; i += 3)
+    printf "%d %d %d ", (4 + $i) * rate / 2, $(i + 2), $(i + 1) * rate / 2 } END { print "" }' \
+    <<<"$PHRASE")
+wait_for 60 has_port Velunor:VelunorPort || fail "Quillet's MIDI port did not appear"
+sleep 1
+# It plays them in a loop, here a minute long: the demo ends before the loop comes round.
+jack_midiseq "Demo Keys" $((60 * RATE)) "${NOTES[@]}" >"$WORK/keyboard.log" 2>&1 &
+PIDS+=($!)
+wait_for 10 connected "Demo Keys:out" Velunor:VelunorPort ||
+    fail "Quillet did not connect the keyboard"
+echo "demo: keyboard Demo Keys connected"
 
-# The status line shows the keyboard's name by now; the last notes are still ringing. The
-# screen is black but for the window, which the trim keeps.
+# The status line shows the keyboard's name by now. The screen is black but for the window,
+# which the trim keeps.
 import -window root "$WORK/screen.png" || fail "the screenshot failed"
 convert "$WORK/screen.png" -bordercolor black -border 1 -trim +repage "$OUT/quillet.png" ||
     cp "$WORK/screen.png" "$OUT/quillet.png"
-sleep 2
-kill -INT "$RECORDER"
 wait "$RECORDER" || fail "the recording was not written"
-grep wrote "$WORK/recorder.log"
 
 # The About box, drawn by the same X server.
 QT_QPA_PLATFORM=xcb "$BUILD/tests/shell/about_screenshot" "$WORK/about" >"$WORK/about.log" 2>&1 ||
