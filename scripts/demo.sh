@@ -14,13 +14,14 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 ./scripts/deps.sh
-if ! command -v import >/dev/null || ! command -v Xvfb >/dev/null; then
-    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q imagemagick xvfb
+if ! command -v import >/dev/null || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null
+then
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q imagemagick xvfb xdotool
 fi
 
 BUILD=$ROOT/build-demo
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_TESTS=ON >/dev/null
-cmake --build "$BUILD" --target quillet about_screenshot
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_TESTS=OFF >/dev/null
+cmake --build "$BUILD" --target quillet
 
 mkdir -p "$OUT"
 WORK=$(mktemp -d)
@@ -101,17 +102,12 @@ wait_for 10 connected "Demo Keys:out" Velunor:VelunorPort ||
     fail "Quillet did not connect the keyboard"
 echo "demo: keyboard Demo Keys connected"
 
-# The status line shows the keyboard's name by now. The screen is black but for the window,
-# which the trim keeps.
-import -window root "$WORK/screen.png" || fail "the screenshot failed"
-convert "$WORK/screen.png" -bordercolor black -border 1 -trim +repage "$OUT/quillet.png" ||
-    cp "$WORK/screen.png" "$OUT/quillet.png"
+# The status line shows the keyboard's name by now.
+# shellcheck source=scripts/pictures.sh
+source scripts/pictures.sh
+main_window_picture "$OUT/quillet.png" || fail "the window's picture failed"
+about_box_picture "$OUT/about.png" || fail "the About box picture failed"
 wait "$RECORDER" || fail "the recording was not written"
-
-# The About box, drawn by the same X server.
-QT_QPA_PLATFORM=xcb "$BUILD/tests/shell/about_screenshot" "$WORK/about" >"$WORK/about.log" 2>&1 ||
-    fail "the About box picture failed"
-cp "$WORK/about/about-box.png" "$OUT/about.png"
 
 echo "demo: done"
 echo "  sound:      $OUT/quillet.wav"
