@@ -144,7 +144,8 @@ TEST_F(ShellTest, TheLinksColourFollowsThePointerAndTheButton) {
     EXPECT_TRUE(label->font().underline());
     QTest::mouseMove(label, inside);
     QTRY_COMPARE_WITH_TIMEOUT(Shown(label), magenta, 5000);
-    QTest::mouseMove(fw::ContentOf(*box), label->mapTo(fw::ContentOf(*box), {inside.x(), -40}));
+    QTest::mouseMove(fw::ContentOf(*box),
+                     label->mapTo(fw::ContentOf(*box), QPoint(inside.x(), -40)));
     QTRY_COMPARE_WITH_TIMEOUT(Shown(label), blue, 5000);
 
     // Red while pressed; released over the label it opens the home page and turns blue.
