@@ -2,7 +2,6 @@
 
 #include <malloc.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -56,9 +55,7 @@ std::unique_ptr<PresetStore> PresetStore::Create(fluid_sfont_t* sfont, std::stri
 PresetStore::~PresetStore() {
     if (thread_.joinable()) {
         stopping_.store(true);
-        const std::uint64_t one = 1;
-        ssize_t n = write(wake_.Get(), &one, sizeof one);
-        (void)n;
+        wake_.Wake();
         thread_.join();
     }
     // The playing synthesizer owns the SoundFont; the loader only gives it back.
@@ -126,8 +123,7 @@ void PresetStore::EndSelect() {
 
 bool PresetStore::StartThread(std::string& why) {
     if (thread_.joinable()) return true;
-    wake_.Reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!wake_) {
+    if (!wake_.Valid()) {
         why = "no eventfd for the preset loader";
         return false;
     }
@@ -136,24 +132,19 @@ bool PresetStore::StartThread(std::string& why) {
 }
 
 void PresetStore::Request(int index) {
-    if (index < 0 || static_cast<std::size_t>(index) >= keys_.size() || !wake_) return;
+    if (index < 0 || static_cast<std::size_t>(index) >= keys_.size() || !thread_.joinable()) return;
     const auto i = static_cast<std::size_t>(index);
     if (ready_[i].load(std::memory_order_acquire) || failed_[i].load(std::memory_order_acquire) ||
         requested_[i].exchange(true))
         return;
-    // Never blocks: the counter of an eventfd does not come near overflowing.
-    const std::uint64_t one = 1;
-    ssize_t n = write(wake_.Get(), &one, sizeof one);
-    (void)n;
+    wake_.Wake();
 }
 
 void PresetStore::Run() {
-    pollfd fd{wake_.Get(), POLLIN, 0};
+    pollfd fd{wake_.Fd(), POLLIN, 0};
     for (;;) {
         if (poll(&fd, 1, -1) < 0 && errno != EINTR) return;
-        std::uint64_t count = 0;
-        ssize_t n = read(wake_.Get(), &count, sizeof count);
-        (void)n;
+        wake_.Clear();
         for (std::size_t i = 0; i < keys_.size(); ++i) {
             if (stopping_.load()) return;
             if (requested_[i].exchange(false)) Load(static_cast<int>(i));

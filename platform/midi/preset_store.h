@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fluid_handles.h"
-#include "platform/framework/core/uniquefd.h"
+#include "platform/framework/core/waker.h"
 #include "preset_rules.h"
 
 namespace mbs {
@@ -75,7 +75,7 @@ private:
     std::atomic<bool> loading_{false};
     std::atomic<std::uint64_t> completed_{0};
 
-    fw::UniqueFd wake_;
+    fw::Waker wake_;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };

@@ -1,7 +1,6 @@
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,7 +11,7 @@
 #include <thread>
 
 #include "midi_input.h"
-#include "platform/framework/core/uniquefd.h"
+#include "platform/framework/core/waker.h"
 #include "source_rules.h"
 
 namespace mbs {
@@ -189,12 +188,10 @@ public:
         }
         encoder_.reset(encoder);
         snd_midi_event_no_status(encoder_.get(), 1);
-        int efd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (efd < 0) {
-            error = -errno;
+        if (!wake_.Valid()) {
+            error = -EMFILE;
             return 0;
         }
-        wake_ = std::make_unique<fw::UniqueFd>(efd);
         port_ = port;
         listener_ = listener;
         thread_ = std::thread([this] { Run(); });
@@ -244,9 +241,7 @@ public:
 
     void Close() override {
         if (thread_.joinable()) {
-            uint64_t one = 1;
-            ssize_t n = write(wake_->Get(), &one, sizeof one);
-            (void)n;
+            wake_.Wake();
             thread_.join();
         }
         listener_ = nullptr;
@@ -260,7 +255,7 @@ private:
         int count = snd_seq_poll_descriptors_count(input_.get(), POLLIN);
         std::vector<pollfd> fds(static_cast<size_t>(count) + 1);
         snd_seq_poll_descriptors(input_.get(), fds.data(), static_cast<unsigned>(count), POLLIN);
-        fds.back() = pollfd{wake_->Get(), POLLIN, 0};
+        fds.back() = pollfd{wake_.Fd(), POLLIN, 0};
         for (;;) {
             if (poll(fds.data(), fds.size(), -1) < 0) {
                 if (errno == EINTR) continue;
@@ -315,7 +310,7 @@ private:
     SeqPtr input_;
     SeqPtr control_;
     MidiEventPtr encoder_;
-    std::unique_ptr<fw::UniqueFd> wake_;
+    fw::Waker wake_;
     int clientId_ = -1;
     int controlId_ = -1;
     int port_ = -1;

@@ -3,7 +3,6 @@
 #include <jack/metadata.h>
 #include <jack/midiport.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,7 +16,7 @@
 #include "jack/byte_queue.h"
 #include "jack/jack_client.h"
 #include "midi_input.h"
-#include "platform/framework/core/uniquefd.h"
+#include "platform/framework/core/waker.h"
 #include "source_rules.h"
 
 namespace mbs {
@@ -97,13 +96,11 @@ public:
             error = -EINVAL;
             return 0;
         }
-        auto wake = std::make_unique<fw::UniqueFd>(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        if (wake->Get() < 0) {
-            error = -errno;
+        if (!wake_.Valid()) {
+            error = -EMFILE;
             return 0;
         }
         port_ = std::move(port);
-        wake_ = std::move(wake);
         listener_ = listener;
         stopping_.store(false);
         reader_ = std::thread([this] { Run(); });
@@ -150,7 +147,7 @@ public:
         }
         if (reader_.joinable()) {
             stopping_.store(true);
-            Wake();
+            wake_.Wake();
             reader_.join();
         }
         port_.reset();
@@ -179,7 +176,7 @@ private:
             });
             queued |= Queue(Record::Packet, i + 1 == count, bytes);
         }
-        if (queued) Wake();
+        if (queued) wake_.Wake();
     }
 
     bool Queue(Record::Type type, bool endOfCycle, std::span<const std::uint8_t> bytes) {
@@ -192,23 +189,14 @@ private:
         return false;
     }
 
-    // Never blocks: the counter of an eventfd does not come near overflowing.
-    void Wake() {
-        const std::uint64_t one = 1;
-        ssize_t n = write(wake_->Get(), &one, sizeof one);
-        (void)n;
-    }
-
     // The reader thread: blocked in poll until the audio thread or Close wakes it.
     void Run() {
         std::vector<std::uint8_t> bytes(kQueueBytes);
         std::vector<std::vector<std::uint8_t>> packets;
-        pollfd fd{wake_->Get(), POLLIN, 0};
+        pollfd fd{wake_.Fd(), POLLIN, 0};
         for (;;) {
             if (poll(&fd, 1, -1) < 0 && errno != EINTR) return;
-            std::uint64_t count = 0;
-            ssize_t n = read(wake_->Get(), &count, sizeof count);
-            (void)n;
+            wake_.Clear();
             if (stopping_.load()) return;
             Record record;
             while (queue_.Peek(&record, sizeof record) &&
@@ -267,7 +255,7 @@ private:
 
     std::shared_ptr<jack::Client> client_;
     jack::PortPtr port_;
-    std::unique_ptr<fw::UniqueFd> wake_;
+    fw::Waker wake_;
     InputListener* listener_ = nullptr;
     bool attached_ = false;
     std::thread reader_;
