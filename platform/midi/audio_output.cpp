@@ -17,11 +17,10 @@ int32_t AudioOutput::InstrumentIDOnChannel(int channel) const {
 }
 
 int32_t InstrumentIDOf(fluid_synth_t* synth, int channel) {
-    int sfid = 0, bank = 0, program = 0;
-    if (!fluid_synth_get_channel_preset(synth, channel) ||
-        fluid_synth_get_program(synth, channel, &sfid, &bank, &program) != FLUID_OK)
-        return 0;
-    return bank * 128 + program + 1;
+    // The preset the channel plays, which a fallback or a drum part may have chosen from
+    // another bank than the channel's.
+    fluid_preset_t* preset = fluid_synth_get_channel_preset(synth, channel);
+    return preset ? fluid_preset_get_banknum(preset) * 128 + fluid_preset_get_num(preset) + 1 : 0;
 }
 
 void AudioOutput::PostMessage(const MidiMessage& message) {

@@ -1,12 +1,12 @@
 #include "component.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 
 #include "audio/offline.h"
 #include "audio_output.h"
+#include "debug_output.h"
 #include "midi_input.h"
 #include "synth_engine.h"
 #include "testing.h"
@@ -55,6 +55,7 @@ void ChooseMidiInput(ComponentState& c) {
 }
 
 void LoadMidiComponent() {
+    RouteFluidSynthReports();
     auto& c = C();
     // Tests and the diagnostics in the README can pin a back-end; otherwise the first that
     // can work here is taken.
@@ -85,18 +86,6 @@ std::string MidiInputBackendName() {
 }
 std::string MidiInputFailures() {
     return C().midiFailures;
-}
-
-namespace {
-std::atomic<bool> debugEnabled{true};
-}  // namespace
-
-void DebugMessageEnableMBS(bool activate) {
-    debugEnabled.store(activate);
-}
-
-void DebugMessageMBS(const std::string& message) {
-    if (debugEnabled.load()) std::fprintf(stderr, "%s\n", message.c_str());
 }
 
 namespace testing {

@@ -1,6 +1,7 @@
 #include "preset_player.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "audio_output.h"
 
@@ -8,12 +9,25 @@ namespace mbs {
 
 namespace {
 
-constexpr int kDrumChannel = 9;
+BankStyle StyleOf(fluid_settings_t* settings) {
+    char* name = nullptr;
+    BankStyle style = BankStyle::Gs;
+    if (fluid_settings_dupstr(settings, "synth.midi-bank-select", &name) == FLUID_OK && name) {
+        if (std::string_view(name) == "gm") style = BankStyle::Gm;
+        if (std::string_view(name) == "xg") style = BankStyle::Xg;
+        fluid_free(name);
+    }
+    return style;
+}
 
 }  // namespace
 
 PresetPlayer::PresetPlayer(fluid_synth_t* synth, PresetStore& store, Loading loading)
-    : synth_(synth), store_(store), loading_(loading) {}
+    : synth_(synth), store_(store), loading_(loading) {
+    fluid_settings_t* settings = fluid_synth_get_settings(synth);
+    fluid_settings_getint(settings, "synth.device-id", &deviceId_);
+    style_ = StyleOf(settings);
+}
 
 bool PresetPlayer::BeginSelect() {
     if (loading_ == Loading::Wait) {
@@ -50,7 +64,11 @@ std::uint32_t PresetPlayer::TakeChangedChannels() {
 
 bool PresetPlayer::Blocked(const MidiMessage& m) const {
     if (blockedAll_) return true;
-    return m.IsChannelMessage() && (blockedChannels_ & (1u << m.Channel())) != 0;
+    int channel = m.IsChannelMessage() ? m.Channel() : -1;
+    if (const auto effect = PresetEffectOf(m, style_, deviceId_);
+        effect.kind == PresetEffect::Kind::RhythmPart)
+        channel = effect.channel;
+    return channel >= 0 && (blockedChannels_ & (1u << channel)) != 0;
 }
 
 void PresetPlayer::Play(const MidiMessage& message) {
@@ -62,8 +80,12 @@ void PresetPlayer::Play(const MidiMessage& message) {
 }
 
 void PresetPlayer::PlayNow(const MidiMessage& m) {
-    switch (PresetEffectOf(m)) {
-        case PresetEffect::Reset: {
+    // FluidSynth allocates a tuning for these. The audio thread must not, and a keyboard
+    // synthesizer has no use for retuning: there they are left out.
+    if (loading_ == Loading::Defer && ChangesTuning(m, deviceId_)) return;
+    const PresetEffect effect = PresetEffectOf(m, style_, deviceId_);
+    switch (effect.kind) {
+        case PresetEffect::Kind::Reset: {
             // Every channel takes its default again: those must be in memory first.
             const bool piano = Available(store_.Find({0, 0}));
             const bool drums = Available(store_.Find({kDrumBank, 0}));
@@ -74,19 +96,32 @@ void PresetPlayer::PlayNow(const MidiMessage& m) {
             }
             ApplyMessage(synth_, m);
             EndSelect();
+            style_ = effect.style;
+            drums_ = 1u << kDrumChannel;
             // A reset overrides the changes that were still waiting for their presets.
             pending_.fill({});
             changed_ = 0xFFFF;
             return;
         }
-        case PresetEffect::ProgramChange:
+        case PresetEffect::Kind::ProgramChange:
             if (ProgramChange(m.Channel(), m.Data1()) == Outcome::Waits &&
                 !HasInstrument(m.Channel())) {
                 blockedChannels_ |= static_cast<std::uint16_t>(1u << m.Channel());
                 Hold(m);
             }
             return;
-        case PresetEffect::None:
+        case PresetEffect::Kind::RhythmPart:
+            // FluidSynth selects program 0 of the channel's new kind right away.
+            if (ProgramChange(effect.channel, 0, &m, effect.drum) == Outcome::Waits) {
+                blockedChannels_ |= static_cast<std::uint16_t>(1u << effect.channel);
+                Hold(m);
+            }
+            return;
+        case PresetEffect::Kind::DrumChannel:
+            ApplyMessage(synth_, m);
+            SetDrum(effect.channel, effect.drum);
+            return;
+        case PresetEffect::Kind::None:
             break;
     }
     if (IsNoteOn(m) && !HasInstrument(m.Channel()) &&
@@ -102,13 +137,19 @@ void PresetPlayer::PlayNow(const MidiMessage& m) {
     ApplyMessage(synth_, m);
 }
 
-PresetPlayer::Outcome PresetPlayer::ProgramChange(int channel, int program) {
+void PresetPlayer::SetDrum(int channel, bool drum) {
+    const auto bit = static_cast<std::uint16_t>(1u << channel);
+    drums_ = drum ? drums_ | bit : drums_ & ~bit;
+}
+
+PresetPlayer::Outcome PresetPlayer::ProgramChange(int channel, int program,
+                                                  const MidiMessage* rhythmPart, bool drum) {
     int sfont = 0, bank = 0, current = 0;
     fluid_synth_get_program(synth_, channel, &sfont, &bank, &current);
-    const auto key =
-        ResolveProgramChange(channel == kDrumChannel, bank, program, [this](int b, int p) {
-            return store_.Exists({b, p});
-        });
+    if (!rhythmPart) drum = (drums_ & (1u << channel)) != 0;
+    const auto key = ResolveProgramChange(drum, bank, program, [this](int b, int p) {
+        return store_.Exists({b, p});
+    });
     const int index = key ? store_.Find(*key) : -1;
     auto& pending = pending_[static_cast<std::size_t>(channel)];
     if (store_.Failed(index)) {
@@ -117,16 +158,19 @@ PresetPlayer::Outcome PresetPlayer::ProgramChange(int channel, int program) {
         return Outcome::Played;
     }
     if (Available(index) && BeginSelect()) {
-        fluid_synth_program_change(synth_, channel, program);
+        if (rhythmPart)
+            ApplyMessage(synth_, *rhythmPart);
+        else
+            fluid_synth_program_change(synth_, channel, program);
         EndSelect();
+        SetDrum(channel, drum);
         pending = {};
         changed_ |= 1u << channel;
         return Outcome::Played;
     }
-    if (HasInstrument(channel)) {
-        // The current instrument plays on until the new one is in.
-        pending = {Pending::Kind::Program, program, {}};
-    }
+    // The current instrument plays on until the new one is in; a rhythm part setting waits
+    // with the channel's messages.
+    if (HasInstrument(channel) && !rhythmPart) pending = {Pending::Kind::Program, program, {}};
     return Outcome::Waits;
 }
 
@@ -198,12 +242,23 @@ void PresetPlayer::ReplayHeld() {
     }
     replay_.count = 0;
     replay_.poolUsed = 0;
+    // Messages beyond the bound were dropped, note-offs among them maybe: the notes of those
+    // channels end now rather than hang.
+    for (int ch = 0; ch < 16; ++ch) {
+        const auto bit = static_cast<std::uint16_t>(1u << ch);
+        if ((overflowed_ & bit) == 0 || (blockedChannels_ & bit) != 0 || blockedAll_) continue;
+        overflowed_ &= static_cast<std::uint16_t>(~bit);
+        const std::uint8_t allNotesOff[] = {static_cast<std::uint8_t>(0xB0 | ch), 123, 0};
+        ApplyMessage(synth_, MessageOfBytes(allNotesOff));
+    }
 }
 
 void PresetPlayer::Hold(const MidiMessage& m) {
     const auto bytes = m.Bytes();
-    if (held_.count == held_.items.size() || bytes.size() > held_.pool.size() - held_.poolUsed)
+    if (held_.count == held_.items.size() || bytes.size() > held_.pool.size() - held_.poolUsed) {
+        if (m.IsChannelMessage()) overflowed_ |= static_cast<std::uint16_t>(1u << m.Channel());
         return;
+    }
     Held h;
     h.length = static_cast<std::uint16_t>(bytes.size());
     h.offset = static_cast<std::uint16_t>(held_.poolUsed);

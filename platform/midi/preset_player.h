@@ -39,7 +39,8 @@ public:
     // Channels (bit per channel) whose program may have changed since the last call.
     std::uint32_t TakeChangedChannels();
 
-    // Held back at most; more, while presets load, are dropped.
+    // Held back at most; more, while presets load, are dropped, and the notes of their
+    // channels end once the presets are in.
     static constexpr std::size_t kMaxHeld = 512;
     static constexpr std::size_t kHeldBytes = 4096;
 
@@ -66,7 +67,10 @@ private:
     enum class Outcome { Played, Waits };
 
     void PlayNow(const MidiMessage& message);
-    Outcome ProgramChange(int channel, int program);
+    // A program change, or the rhythm part setting that selects program 0 of drums or not.
+    Outcome ProgramChange(int channel, int program, const MidiMessage* rhythmPart = nullptr,
+                          bool drum = false);
+    void SetDrum(int channel, bool drum);
     Outcome SelectNow(int channel, PresetKey key);
     // Whether the preset can be selected now; asks for it (or loads it) when not.
     bool Available(int index);
@@ -84,7 +88,13 @@ private:
     std::array<Pending, 16> pending_{};
     HeldList held_;
     HeldList replay_;
+    // How FluidSynth picks presets, which messages change: its synth.device-id that SysEx
+    // must name, its way of reading bank selects, and its drum channels (a bit per channel).
+    int deviceId_ = 0;
+    BankStyle style_ = BankStyle::Gs;
+    std::uint16_t drums_ = 1u << kDrumChannel;
     std::uint16_t blockedChannels_ = 0;
+    std::uint16_t overflowed_ = 0;  // channels whose messages were held beyond the bound
     bool blockedAll_ = false;
     std::uint64_t seenCompleted_ = 0;
     bool retryNextCycle_ = false;

@@ -14,6 +14,8 @@ struct PresetKey {
 };
 
 constexpr int kDrumBank = 128;
+// The channel that plays drums after a reset.
+constexpr int kDrumChannel = 9;
 
 // The preset a program change selects, by FluidSynth's own rules: a drum channel takes its
 // kit from the drum bank, whatever bank was selected; a preset the SoundFont lacks falls
@@ -33,13 +35,30 @@ std::optional<PresetKey> ResolveProgramChange(bool drumChannel, int channelBank,
     return std::nullopt;
 }
 
-// What a message can do to the presets the channels play.
-enum class PresetEffect {
-    None,           // notes, controllers, other SysEx: no preset changes hands
-    ProgramChange,  // selects a preset on its channel
-    Reset,          // system reset or a GM/GS/XG mode message: every channel starts over
+// How FluidSynth reads bank selects, which the GM, GS and XG mode messages switch: GS (its
+// default) and XG take the bank from the MSB and the LSB, and XG makes a channel a drum
+// channel with an MSB of 120 or more; GM ignores bank selects.
+enum class BankStyle { Gs, Gm, Xg };
+
+// What a message does to the presets the channels play, as FluidSynth applies it.
+struct PresetEffect {
+    enum class Kind {
+        None,           // notes, controllers, other SysEx: no preset changes hands
+        ProgramChange,  // selects a preset on its channel
+        Reset,          // system reset or a GM/GS/XG mode message: every channel starts over
+        DrumChannel,    // makes `channel` a drum channel or not (`drum`), selecting nothing
+        RhythmPart,     // GS: the same, and then program 0 on that channel
+    } kind = Kind::None;
+    int channel = 0;
+    bool drum = false;
+    BankStyle style = BankStyle::Gs;  // Reset: the way bank selects are read from then on
 };
 
-PresetEffect PresetEffectOf(const MidiMessage& message);
+// `style` is the one in force; `deviceId` is FluidSynth's synth.device-id, which SysEx
+// messages must name (or name every device, 0x7F).
+PresetEffect PresetEffectOf(const MidiMessage& message, BankStyle style, int deviceId);
+
+// A MIDI Tuning Standard message, with which FluidSynth makes (allocates) a tuning.
+bool ChangesTuning(const MidiMessage& message, int deviceId);
 
 }  // namespace mbs

@@ -2,14 +2,55 @@
 // private JACK server with the dummy driver, real FluidSynth and the GM SoundFont: keyboards
 // send MIDI at chosen frames, a recorder takes the sound frame by frame.
 
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include "audio_output.h"
+#include "component.h"
+#include "jack/jack_client.h"
 #include "jack/jack_output.h"
 #include "midi_input.h"
 #include "synth_engine.h"
 #include "tests/jack/jack_rig.h"
 #include "tests/support/sound.h"
+
+// What the audio thread must never do, counted there: allocating and opening files.
+std::atomic<pthread_t> watched{};
+std::atomic<int> allocations{0}, openings{0};
+void Count(std::atomic<int>& n) {
+    if (pthread_equal(pthread_self(), watched.load())) ++n;
+}
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                         void (*)(const volatile void*));
+const int hooked = __sanitizer_install_malloc_and_free_hooks(
+    [](const volatile void*, size_t) { Count(allocations); }, nullptr);
+#else
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void __libc_free(void*);
+void* malloc(size_t n) {
+    return Count(allocations), __libc_malloc(n);
+}
+void* calloc(size_t n, size_t size) {
+    return Count(allocations), __libc_calloc(n, size);
+}
+void* realloc(void* p, size_t n) {
+    return Count(allocations), __libc_realloc(p, n);
+}
+void free(void* p) {
+    __libc_free(p);
+}
+}
+#endif
+extern "C" FILE* fopen(const char* path, const char* mode) {
+    static const auto real =
+        reinterpret_cast<FILE* (*)(const char*, const char*)>(dlsym(RTLD_NEXT, "fopen"));
+    return Count(openings), real(path, mode);
+}
 
 namespace {
 
@@ -180,6 +221,108 @@ TEST(JackBackends, PlayEachNoteAtItsFrameAtEveryPeriod) {
         SCOPED_TRACE("period " + std::to_string(period) + " at " + std::to_string(rate) + " Hz");
         PlaysAtItsFrames(period, rate);
     }
+}
+
+// What a keyboard may send that makes FluidSynth log, allocate or load samples, played while
+// standard error is a pipe nobody reads, full already: nothing of it blocks, allocates or
+// opens a file on the audio thread, nothing reaches standard error after the application's
+// Open, and a note sounds after it.
+TEST(JackBackends, HostileInputNeitherBlocksNorAllocatesOnTheAudioThread) {
+    const unsigned period = 256, rate = 48000;
+    jackrig::Server server(period, rate);
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    mbs::LoadMidiComponent();
+    std::string why;
+    auto engine = mbs::SynthEngine::Create("jack", why);
+    ASSERT_TRUE(engine) << why;
+    auto& out = dynamic_cast<mbs::JackOutput&>(engine->Output());
+    Listener listener;
+    auto input = mbs::CreateJackInput();
+    int32_t error = 0;
+    ASSERT_EQ(input->Open("Velunor"), 0);
+    ASSERT_NE(input->CreatePort("VelunorPort", &listener, error), 0) << error;
+    jackrig::Keyboard keys("Midi-Bridge", "Keys MIDI 1 (capture)");
+    ASSERT_TRUE(input->Connect(input->Sources().at(0).id));
+    jackrig::Recorder recorder("recorder", 30, rate);
+    ASSERT_TRUE(recorder.ConnectFrom("Velunor:out_1", "Velunor:out_2"));
+    watched = jack_client_thread_id(mbs::jack::Client::Acquire("Velunor", why)->get());
+
+    mbs::DebugMessageEnableMBS(false);  // as after the application's Open
+    int pipe[2];
+    ASSERT_EQ(pipe2(pipe, O_NONBLOCK), 0);
+    fcntl(pipe[1], F_SETPIPE_SZ, 4096);
+    std::size_t filled = 0;
+    for (ssize_t n; (n = write(pipe[1], "x", 1)) == 1;) filled += std::size_t(n);
+    fcntl(pipe[1], F_SETFL, 0);
+    const int stderrWas = dup(2);
+    dup2(pipe[1], 2);
+
+    out.TakeLongestCycle();
+    const auto send = [&](std::vector<Bytes> messages) {
+        std::vector<jackrig::Keyboard::Event> events;
+        for (auto& m : messages) events.push_back({0, std::move(m)});
+        keys.Send(std::move(events));
+    };
+    // A bank the SoundFont lacks; a GS message with a bad checksum; a tuning; channel 2 made a
+    // drum part by GS and channel 4 by XG, each with a program change.
+    send({{0xB0, 0, 5},
+          {0xC0, 3},
+          {0xF0, 0x41, 0x00, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x40, 0xF7},
+          {0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00, 0x01, 0x45, 0x45, 0x00, 0x00, 0xF7},
+          {0xF0, 0x41, 0x7F, 0x42, 0x12, 0x40, 0x13, 0x15, 0x01, 0x17, 0xF7},
+          {0xC2, 8}});
+    send({{0xF0, 0x43, 0x7F, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, {0xB4, 0, 127}, {0xC4, 16}});
+    // Every voice taken: 16 channels of 16 notes.
+    for (std::uint8_t ch = 0; ch < 16; ++ch) {
+        std::vector<Bytes> notes;
+        for (std::uint8_t key = 40; key < 56; ++key)
+            notes.push_back({std::uint8_t(0x90 | ch), key, 100});
+        send(notes);
+    }
+    // A SysEx of a megabyte, as much of it a cycle as the port takes.
+    send({{0xF0, 0x7D}});
+    for (std::size_t sent = 0; sent < (1u << 20); sent += 8192) send({Bytes(8192, 0x11)});
+    send({{0xF7}, {0xB0, 120, 0}, {0xB0, 121, 0}});
+    for (int ch = 0; ch < 16; ++ch) send({{std::uint8_t(0xB0 | ch), 120, 0}});
+    ASSERT_TRUE(WaitUntil([&] { return out.InstrumentIDOnChannel(4) == 16385 + 16; }, 5s));
+    // Once the reverb of all that has faded, a piano note.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const long end = long(recorder.Recorded());
+            return Peak(recorder.Channel(0), end - rate / 20, end) < kFaded;
+        },
+        10s, 10ms));
+    const jack_nframes_t note = keys.Send({{0, {0xC0, 0}}, {0, {0x90, 69, 100}}});
+    ASSERT_TRUE(recorder.WaitRecordedUntil(note + rate / 2, 10s));
+    const auto longest = out.TakeLongestCycle();
+
+    dup2(stderrWas, 2);
+    std::vector<char> written(filled + 4096);
+    const ssize_t got = read(pipe[0], written.data(), written.size());
+    EXPECT_EQ(got, ssize_t(filled))
+        << std::string(written.data() + filled, std::max<ssize_t>(0, got - ssize_t(filled)));
+    EXPECT_LT(longest, 1ms * 1000 * period / rate) << longest.count() << " ns";
+    EXPECT_EQ(allocations.load(), 0) << "allocations on the audio thread";
+    EXPECT_EQ(openings.load(), 0) << "files opened on the audio thread";
+    const long at = recorder.IndexOf(note);
+    EXPECT_TRUE(AtPitch(recorder.Channel(0).subspan(std::size_t(at) + rate / 10, 8192), rate, 69));
+
+    // A channel's first instrument, with more messages behind it than are held while it
+    // loads: its note must not hang.
+    std::vector<Bytes> burst{{0x80, 69, 0}, {0xC5, 19}};
+    for (int i = 0; i < 505; ++i) burst.push_back({0xB5, 1, std::uint8_t(i % 128)});
+    burst.insert(burst.end(), {{0x95, 60, 100}, {0x85, 60, 0}});
+    send(burst);
+    ASSERT_TRUE(WaitUntil([&] { return out.InstrumentIDOnChannel(5) == 20; }, 5s));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const long end = long(recorder.Recorded());
+            return Peak(recorder.Channel(0), end - rate / 20, end) < kFaded;
+        },
+        5s, 10ms))
+        << "a note hangs";
+    watched = pthread_t{};
+    mbs::DebugMessageEnableMBS(true);
 }
 
 }  // namespace

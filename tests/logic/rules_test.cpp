@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "preset_rules.h"
@@ -128,24 +129,55 @@ TEST(PresetRules, ProgramChangesResolveAsFluidSynthSelects) {
     EXPECT_EQ(ResolveProgramChange(true, 0, 3, none), std::nullopt);
 }
 
-TEST(PresetRules, MessagesThatChangePresetsAreRecognised) {
+TEST(PresetRules, MessagesThatChangePresetsAreRecognisedAsFluidSynthAppliesThem) {
+    using K = PresetEffect::Kind;
+    constexpr BankStyle Gs = BankStyle::Gs, Gm = BankStyle::Gm, Xg = BankStyle::Xg;
+    // FluidSynth takes SysEx for its device 0 or for every device (0x7F); a GS data set wants
+    // its checksum as 0x80 minus the sum's low seven bits.
     const struct {
         std::vector<std::uint8_t> bytes;
-        PresetEffect effect;
+        BankStyle style;  // in force
+        K kind;
+        int channel = 0;
+        bool drum = false;
+        BankStyle after = Gs;  // Reset: the style from then on
+        bool tuning = false;
     } cases[] = {
-        {{0xC3, 40}, PresetEffect::ProgramChange},
-        {{0xFF}, PresetEffect::Reset},
-        {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, PresetEffect::Reset},  // GM
-        {{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, PresetEffect::Reset},
-        {{0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, PresetEffect::Reset},  // XG
-        {{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x60, 0xF7}, PresetEffect::None},         // volume
-        {{0xF0, 0xF7}, PresetEffect::None},
-        {{0x90, 60, 100}, PresetEffect::None},
-        {{0xB0, 0, 8}, PresetEffect::None},
-        {{0xF8}, PresetEffect::None},
+        // clang-format off
+        {{0xC3, 40}, Gs, K::ProgramChange, 3},
+        {{0xFF}, Xg, K::Reset, 0, false, Xg},
+        {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, Xg, K::Reset, 0, false, Gm},
+        {{0xF0, 0x7E, 0x00, 0x09, 0x03, 0xF7}, Gs, K::Reset, 0, false, Gm},
+        {{0xF0, 0x7E, 0x7F, 0x09, 0x02, 0xF7}, Gs, K::None},
+        {{0xF0, 0x41, 0x00, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, Gm, K::Reset, 0, false, Gs},
+        {{0xF0, 0x41, 0x7F, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x7F, 0x42, 0xF7}, Gs, K::Reset, 0, false, Gm},
+        {{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, Gs, K::None},
+        {{0xF0, 0x41, 0x00, 0x42, 0x12, 0x40, 0x12, 0x15, 0x01, 0x18, 0xF7}, Gs, K::RhythmPart, 1, true},
+        {{0xF0, 0x41, 0x00, 0x42, 0x12, 0x40, 0x10, 0x15, 0x00, 0x1B, 0xF7}, Gs, K::RhythmPart, 9, false},
+        {{0xF0, 0x41, 0x00, 0x42, 0x12, 0x40, 0x1A, 0x15, 0x02, 0x0F, 0xF7}, Gs, K::RhythmPart, 10, true},
+        {{0xF0, 0x41, 0x00, 0x42, 0x12, 0x40, 0x12, 0x15, 0x01, 0x19, 0xF7}, Gs, K::None},
+        {{0xF0, 0x41, 0x00, 0x42, 0x12, 0x40, 0x12, 0x15, 0x01, 0x18, 0xF7}, Gm, K::None},
+        {{0xF0, 0x43, 0x00, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, Gs, K::Reset, 0, false, Xg},
+        {{0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, Gs, K::None},
+        {{0xB2, 0, 127}, Xg, K::DrumChannel, 2, true},
+        {{0xB2, 0, 5}, Xg, K::DrumChannel, 2, false},
+        {{0xB2, 0, 127}, Gs, K::None},
+        {{0xF0, 0x7F, 0x7F, 0x08, 0x02, 0x00, 0x01, 0x45, 0x45, 0x00, 0x00, 0xF7}, Gs, K::None, 0, false, Gs, true},
+        {{0xF0, 0x7E, 0x00, 0x08, 0x08, 0x7F, 0x7F, 0x7F, 0xF7}, Gs, K::None, 0, false, Gs, true},
+        {{0xF0, 0x7F, 0x10, 0x08, 0x02, 0x00, 0x01, 0x45, 0x45, 0x00, 0x00, 0xF7}, Gs, K::None},
+        {{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x60, 0xF7}, Gs, K::None},
+        {{0x90, 60, 100}, Gs, K::None},
+        // clang-format on
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(PresetEffectOf(MessageOfBytes(c.bytes)), c.effect) << std::hex << int(c.bytes[0]);
+    for (const auto& c : cases) {
+        const MidiMessage m = MessageOfBytes(c.bytes);
+        const PresetEffect e = PresetEffectOf(m, c.style, 0);
+        const bool reset = c.kind == K::Reset;
+        EXPECT_EQ(std::tuple(e.kind, e.channel, e.drum, reset ? e.style : Gs),
+                  std::tuple(c.kind, c.channel, c.drum, c.after))
+            << std::hex << int(c.bytes[0]) << " " << int(c.bytes[1]) << " " << int(c.bytes[2]);
+        EXPECT_EQ(ChangesTuning(m, 0), c.tuning) << std::hex << int(c.bytes[1]);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "audio_output.h"
+#include "debug_output.h"
 
 namespace mbs {
 
@@ -21,8 +22,7 @@ struct LogCapture {
         snd_lib_error_set_handler(&LogCapture::Quiet);
     }
     ~LogCapture() {
-        for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN})
-            fluid_set_log_function(level, fluid_default_log_function, nullptr);
+        RouteFluidSynthReports();
         snd_lib_error_set_handler(nullptr);
     }
     static void Quiet(const char*, int, const char*, int, const char*, ...) {}

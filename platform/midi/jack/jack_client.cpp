@@ -1,5 +1,7 @@
 #include "jack/jack_client.h"
 
+#include "debug_output.h"
+
 #include <signal.h>
 
 #include <chrono>
@@ -12,18 +14,20 @@ namespace mbs::jack {
 
 namespace {
 
-// libjack reports a missing server on standard error; that is a normal answer when looking
-// for one, so its complaints are kept back while a client opens.
+// libjack reports a missing server; that is a normal answer when looking for one, so its
+// complaints are kept back while a client opens. Its reports may come from the audio thread.
 std::atomic<int> quietJack{0};
 
-void JackError(const char* message) {
-    if (quietJack.load(std::memory_order_relaxed) == 0)
-        std::fprintf(stderr, "quillet: JACK: %s\n", message);
+void JackReport(const char* message) {
+    if (quietJack.load(std::memory_order_relaxed) == 0) DebugText("JACK:", message);
 }
 
 void InstallErrorFunction() {
     static std::once_flag once;
-    std::call_once(once, [] { jack_set_error_function(JackError); });
+    std::call_once(once, [] {
+        jack_set_error_function(JackReport);
+        jack_set_info_function(JackReport);
+    });
 }
 
 struct QuietJack {

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "debug_output.h"
 #include "jack/byte_queue.h"
 #include "jack/jack_client.h"
 #include "midi_input.h"
@@ -216,8 +217,8 @@ private:
                 listener_->Deliver(std::move(delivery));
             }
             if (const auto lost = dropped_.exchange(0, std::memory_order_relaxed); lost > 0)
-                std::fprintf(stderr, "quillet: the JACK MIDI input lost %u events (queue full)\n",
-                             lost);
+                DebugText("JACK MIDI input:",
+                          (std::to_string(lost) + " events lost, queue full").c_str());
         }
     }
 
