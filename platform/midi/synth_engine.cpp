@@ -1,5 +1,6 @@
 #include "synth_engine.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -25,6 +26,35 @@ std::string TrimBlanks(const char* text) {
 }
 
 }  // namespace
+
+namespace {
+
+using ParallelFunction = void (*)(void (*)(void*), void*, unsigned, unsigned);
+
+ParallelFunction OpenMPParallel() {
+    static const auto parallel =
+        reinterpret_cast<ParallelFunction>(dlvsym(RTLD_NEXT, "GOMP_parallel", "GOMP_4.0"));
+    return parallel;
+}
+
+}  // namespace
+
+}  // namespace mbs
+
+// FluidSynth runs its reverb and chorus in an OpenMP parallel region of one thread (ours have
+// one effects unit), and the OpenMP runtime allocates and frees a team for every such region:
+// on the audio thread, at every block. A region of one thread is run here in place, as OpenMP
+// runs the constructs of a region that has no team; wider ones go to the runtime.
+extern "C" void GOMP_parallel(void (*function)(void*), void* data, unsigned threads,
+                              unsigned flags) {
+    if (threads == 1) {
+        function(data);
+        return;
+    }
+    mbs::OpenMPParallel()(function, data, threads, flags);
+}
+
+namespace mbs {
 
 std::vector<std::string> SoundFontCandidates(fluid_settings_t* settings) {
     if (auto forced = testing::SoundFontOverride()) return *forced;
@@ -76,6 +106,11 @@ std::vector<Instrument> ListInstruments(fluid_sfont_t* sfont) {
 
 std::unique_ptr<SynthEngine> SynthEngine::Create(const std::string& audioBackend,
                                                  std::string& why) {
+    // Found now, not first on the audio thread.
+    if (!OpenMPParallel()) {
+        why = "the OpenMP runtime that FluidSynth uses has no GOMP_parallel";
+        return nullptr;
+    }
     std::unique_ptr<SynthEngine> e(new SynthEngine);
     e->settings_.reset(new_fluid_settings());
     if (!e->settings_) {

@@ -25,12 +25,13 @@ void Count(std::atomic<int>& n) {
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
                                                          void (*)(const volatile void*));
 const int hooked = __sanitizer_install_malloc_and_free_hooks(
-    [](const volatile void*, size_t) { Count(allocations); }, nullptr);
+    [](const volatile void*, size_t) { Count(allocations); }, [](const volatile void*) {});
 #else
 extern "C" {
 void* __libc_malloc(size_t);
 void* __libc_calloc(size_t, size_t);
 void* __libc_realloc(void*, size_t);
+void* __libc_memalign(size_t, size_t);
 void __libc_free(void*);
 void* malloc(size_t n) {
     return Count(allocations), __libc_malloc(n);
@@ -40,6 +41,15 @@ void* calloc(size_t n, size_t size) {
 }
 void* realloc(void* p, size_t n) {
     return Count(allocations), __libc_realloc(p, n);
+}
+void* memalign(size_t alignment, size_t n) {
+    return Count(allocations), __libc_memalign(alignment, n);
+}
+void* aligned_alloc(size_t alignment, size_t n) {
+    return memalign(alignment, n);
+}
+int posix_memalign(void** p, size_t alignment, size_t n) {
+    return (*p = memalign(alignment, n)) ? 0 : ENOMEM;
 }
 void free(void* p) {
     __libc_free(p);

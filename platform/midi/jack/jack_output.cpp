@@ -131,13 +131,6 @@ void JackOutput::BeginCycle(jack_nframes_t nframes) {
     cycleFrames_ = nframes;
     cycleStart_ = jack_last_frame_time(client_->get());
     done_ = 0;
-    if (!primed_) {
-        // FluidSynth's first rendering on a thread makes the OpenMP runtime set that thread up,
-        // which allocates: done at once, on a silent block, rather than at the first note.
-        float* half = scratch_.data() + scratch_.size() / 2;
-        fluid_synth_write_float(synth_, blockSize_, scratch_.data(), 0, 1, half, 0, 1);
-        primed_ = true;
-    }
     InstrumentChange change;
     while (changes_.Readable() >= sizeof change) {
         changes_.Read(&change, sizeof change);

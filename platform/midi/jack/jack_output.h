@@ -107,7 +107,6 @@ private:
     jack_nframes_t cycleStart_ = 0;
     jack_nframes_t done_ = 0;
     std::chrono::steady_clock::time_point cycleBegan_;
-    bool primed_ = false;
     bool sounding_ = false;  // rendering: a voice is active or its tail is still audible
     jack_nframes_t quietFrames_ = 0;
     jack_nframes_t tailFrames_ = 0;
