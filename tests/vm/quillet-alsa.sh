@@ -2,8 +2,9 @@
 # Quillet, the program itself, on the guest's ALSA sequencer, FluidSynth's ALSA driver playing
 # into the loopback card: "Midi Through" is never taken for a keyboard; a USB keyboard plugged
 # in after start-up is connected at the watch's next tick and its notes sound at their pitch;
-# a second keyboard plugged in later is left alone; unplugging leaves Quillet running, and it
-# quits cleanly (a sanitizer build checks for leaks then).
+# a second keyboard plugged in later is left alone; the first, plugged out and in again, is
+# connected again and plays; unplugging leaves Quillet running, and it quits cleanly (a
+# sanitizer build checks for leaks then).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=SCRIPTDIR/lib.sh
@@ -54,8 +55,18 @@ not_keys_alone() { ! senders_are VelunorPort "$keys"; }
 ! wait_until 2500 not_keys_alone ||
     fail "a keyboard plugged in later was connected: $(senders VelunorPort)"
 
+# Plugged out and in again, the keyboard is a new port with the same names: Quillet connects
+# it again by itself (its watch has stopped), and it plays; the second keyboard stays alone.
 unplug keys
 wait_until 2500 senders_are VelunorPort "" || fail "still connected: $(senders VelunorPort)"
+plug keys
+wait_until 1500 connected VelunorPort || fail "$keys plugged in again was not connected"
+log "TIME $keys connected again $WAITED ms after its port was listed"
+senders_are VelunorPort "$keys" || fail "connected to $(senders VelunorPort), not to $keys"
+record_start /tmp/again.wav
+play keys 69
+record_stop
+heard /tmp/again.wav "$PLAYED" 69
 log "quitting Quillet"
 kill -TERM $quillet
 status=0

@@ -8,7 +8,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <utility>
 
 #include "midi_input.h"
 #include "platform/framework/core/waker.h"
@@ -70,6 +72,19 @@ AlsaPortInfo Describe(snd_seq_client_info_t* client, snd_seq_port_info_t* port, 
     info.type = snd_seq_port_info_get_type(port);
     info.own_client_id = ownClient;
     return info;
+}
+
+// The port at client:port described, when it exists.
+bool Describe(snd_seq_t* seq, int client, int port, int ownClient, AlsaPortInfo& info) {
+    snd_seq_client_info_t* ci;
+    snd_seq_port_info_t* pi;
+    snd_seq_client_info_alloca(&ci);
+    snd_seq_port_info_alloca(&pi);
+    if (snd_seq_get_any_client_info(seq, client, ci) < 0 ||
+        snd_seq_get_any_port_info(seq, client, port, pi) < 0)
+        return false;
+    info = Describe(ci, pi, ownClient);
+    return true;
 }
 
 bool IsChannelEvent(snd_seq_event_type_t type) {
@@ -193,6 +208,15 @@ public:
             return 0;
         }
         port_ = port;
+        // The System Announce port tells the input thread of new ports and of connections,
+        // on a port of ours no other client may connect to. Should that fail, the port still
+        // plays; only a keyboard plugged in again is not connected again.
+        int announce = snd_seq_create_simple_port(
+            input_.get(), "announcements", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
+            SND_SEQ_PORT_TYPE_APPLICATION);
+        if (announce >= 0)
+            snd_seq_connect_from(input_.get(), announce, SND_SEQ_CLIENT_SYSTEM,
+                                 SND_SEQ_PORT_SYSTEM_ANNOUNCE);
         listener_ = listener;
         thread_ = std::thread([this] { Run(); });
         error = 0;
@@ -227,15 +251,7 @@ public:
 
     bool Connect(uint64_t sourceId) override {
         if (!control_ || port_ < 0) return false;
-        snd_seq_port_subscribe_t* subs;
-        snd_seq_port_subscribe_alloca(&subs);
-        snd_seq_addr_t sender{static_cast<unsigned char>(ClientOf(sourceId)),
-                              static_cast<unsigned char>(PortOf(sourceId))};
-        snd_seq_addr_t dest{static_cast<unsigned char>(clientId_),
-                            static_cast<unsigned char>(port_)};
-        snd_seq_port_subscribe_set_sender(subs, &sender);
-        snd_seq_port_subscribe_set_dest(subs, &dest);
-        int err = snd_seq_subscribe_port(control_.get(), subs);
+        int err = Subscribe(control_.get(), ClientOf(sourceId), PortOf(sourceId));
         return err == 0 || err == -EBUSY;
     }
 
@@ -249,6 +265,18 @@ public:
 
 private:
     static constexpr long kMaxEventBytes = 512;
+
+    // Connects client:port to our port, through the calling thread's own handle.
+    int Subscribe(snd_seq_t* seq, int client, int port) const {
+        snd_seq_port_subscribe_t* subs;
+        snd_seq_port_subscribe_alloca(&subs);
+        snd_seq_addr_t sender{static_cast<unsigned char>(client), static_cast<unsigned char>(port)};
+        snd_seq_addr_t dest{static_cast<unsigned char>(clientId_),
+                            static_cast<unsigned char>(port_)};
+        snd_seq_port_subscribe_set_sender(subs, &sender);
+        snd_seq_port_subscribe_set_dest(subs, &dest);
+        return snd_seq_subscribe_port(seq, subs);
+    }
 
     // The port's input thread: blocks in poll until events arrive or it is told to stop.
     void Run() {
@@ -271,6 +299,8 @@ private:
     }
 
     void Handle(const snd_seq_event_t& ev) {
+        if (ev.type == SND_SEQ_EVENT_PORT_SUBSCRIBED) return Subscribed(ev.data.connect);
+        if (ev.type == SND_SEQ_EVENT_PORT_START) return Started(ev.data.addr);
         if (!IsMidiEvent(ev.type) || !ValidEvent(ev)) return;
         uint64_t id = SourceId(ev.source.client, ev.source.port);
         std::vector<uint8_t> bytes;
@@ -291,18 +321,33 @@ private:
             Delivery{id, NameOf(ev.source.client, ev.source.port), {std::move(bytes)}});
     }
 
+    // A source connected to our port, by the watch or by anyone, is remembered by its names:
+    // a USB keyboard plugged out and in again comes back as a new port with the same names.
+    void Subscribed(const snd_seq_connect_t& connect) {
+        AlsaPortInfo info;
+        if (connect.dest.client == clientId_ && connect.dest.port == port_ &&
+            Describe(input_.get(), connect.sender.client, connect.sender.port, clientId_, info))
+            connected_.emplace(info.client_name, info.port_name);
+    }
+
+    // A new port may have a gone one's address: its messages start afresh. One with the
+    // names of a source that was connected is that source back, and is connected again.
+    void Started(const snd_seq_addr_t& addr) {
+        decoders_.erase(SourceId(addr.client, addr.port));
+        AlsaPortInfo info;
+        if (Describe(input_.get(), addr.client, addr.port, clientId_, info) && IsAlsaSource(info) &&
+            connected_.contains({info.client_name, info.port_name}))
+            Subscribe(input_.get(), addr.client, addr.port);
+    }
+
     // Asked on every event, since the kernel may give a gone keyboard's address to the next
     // one; the remembered name serves only when the port has already gone.
     std::string NameOf(int client, int port) {
         uint64_t id = SourceId(client, port);
-        snd_seq_client_info_t* ci;
-        snd_seq_port_info_t* pi;
-        snd_seq_client_info_alloca(&ci);
-        snd_seq_port_info_alloca(&pi);
+        AlsaPortInfo info;
+        bool present = Describe(input_.get(), client, port, clientId_, info);
         std::lock_guard lock(namesMutex_);
-        if (snd_seq_get_any_client_info(input_.get(), client, ci) >= 0 &&
-            snd_seq_get_any_port_info(input_.get(), client, port, pi) >= 0)
-            names_[id] = AlsaDisplayName(Describe(ci, pi, clientId_));
+        if (present) names_[id] = AlsaDisplayName(info);
         auto it = names_.find(id);
         return it != names_.end() ? it->second : std::string();
     }
@@ -316,6 +361,8 @@ private:
     int port_ = -1;
     InputListener* listener_ = nullptr;
     std::map<uint64_t, std::unique_ptr<MidiDecoder>> decoders_;
+    // Client and port names of the sources connected so far; the input thread's alone.
+    std::set<std::pair<std::string, std::string>> connected_;
     std::mutex namesMutex_;
     std::map<uint64_t, std::string> names_;
     std::thread thread_;
