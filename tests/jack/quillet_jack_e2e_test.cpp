@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "tests/jack/jack_rig.h"
 #include "tests/support/sound.h"
 
@@ -61,8 +63,9 @@ TEST(QuilletOverJack, ConnectsNamesAndPlaysAKeyboardPluggedInLater) {
     ASSERT_TRUE(WaitUntil([&] { return connected("Velunor:out_2", "system:playback_2"); }, 30s))
         << quillet.Log();
     EXPECT_TRUE(connected("Velunor:out_1", "system:playback_1"));
-    jackrig::Recorder recorder("recorder", 20, server.Rate());
-    ASSERT_TRUE(recorder.ConnectFrom("Velunor:out_1", "Velunor:out_2"));
+    std::optional<jackrig::Recorder> recorder;
+    recorder.emplace("recorder", 20, server.Rate());
+    ASSERT_TRUE(recorder->ConnectFrom("Velunor:out_1", "Velunor:out_2"));
     std::string status;
     const auto statusIs = [&](const std::string& text) {
         return WaitUntil([&] { return (status = ReadStatus(dir)) == text; }, 10s, 50ms);
@@ -70,8 +73,10 @@ TEST(QuilletOverJack, ConnectsNamesAndPlaysAKeyboardPluggedInLater) {
     EXPECT_TRUE(statusIs("No keyboard found")) << status;  // the watch has looked once
 
     // A keyboard behind a bridge, whose port's name names it from the moment it exists.
-    jackrig::Keyboard keys("Midi-Bridge", "Keystation 49 MIDI 1 (capture)");
-    const auto plugged = [&] { return connected(keys.PortName(), "Velunor:VelunorPort"); };
+    std::optional<jackrig::Keyboard> keys;
+    const auto plug = [&] { keys.emplace("Midi-Bridge", "Keystation 49 MIDI 1 (capture)"); };
+    const auto plugged = [&] { return connected(keys->PortName(), "Velunor:VelunorPort"); };
+    plug();
     EXPECT_TRUE(WaitUntil(plugged, 1500ms, 2ms)) << "not connected within 1.5 s";
     ASSERT_TRUE(WaitUntil(plugged, 5s));
     EXPECT_TRUE(statusIs("Keystation 49 MIDI 1")) << status;
@@ -86,16 +91,47 @@ TEST(QuilletOverJack, ConnectsNamesAndPlaysAKeyboardPluggedInLater) {
         {0xC0},       longSysEx,    {0xB0, 0x07}, {0xF9, 0xFD, 0xF6}};
     std::vector<jackrig::Keyboard::Event> events;
     for (const auto& bytes : junk) events.push_back({0, bytes});
-    keys.Send(events);
-    const jack_nframes_t cycle = keys.Send({{163, {0x90, 69, 100}}});
-    const long event = recorder.IndexOf(cycle + 163);
-    ASSERT_TRUE(recorder.WaitRecordedUntil(cycle + server.Rate() / 2, 10s));
-    const auto left = recorder.Channel(0), right = recorder.Channel(1);
+    keys->Send(events);
+    const jack_nframes_t cycle = keys->Send({{163, {0x90, 69, 100}}});
+    const long event = recorder->IndexOf(cycle + 163);
+    ASSERT_TRUE(recorder->WaitRecordedUntil(cycle + server.Rate() / 2, 10s));
+    const auto left = recorder->Channel(0), right = recorder->Channel(1);
     EXPECT_EQ(std::max(Peak(left, 0, event), Peak(right, 0, event)), 0.0f) << "sound before";
     const long onset = FirstAbove(left, event, event + server.Rate(), 0.0f);
     ASSERT_GE(onset, 0) << "the note did not sound\n" << quillet.Log();
     EXPECT_LT(onset - event, 64) << "later than one synthesizer block";
     EXPECT_TRUE(AtPitch(left.subspan(std::size_t(onset) + 4800, 8192), server.Rate(), 69));
+
+    // The keyboard unplugged and plugged in again is connected again, the watch long stopped.
+    keys.reset();
+    plug();
+    EXPECT_TRUE(WaitUntil(plugged, 1500ms, 2ms)) << "not connected again within 1.5 s";
+
+    // The server goes and comes back: Quillet lives on, within 2 s its client is back with its
+    // outputs connected, and the keyboard that comes back plays its note.
+    keys.reset();
+    recorder.reset();
+    checker.reset();
+    server.Stop();
+    ASSERT_TRUE(
+        WaitUntil([&] { return quillet.Log().find("server went away") != std::string::npos; }, 5s));
+    ASSERT_TRUE(server.Start()) << server.Log();
+    checker = jackrig::OpenClient("checker");
+    EXPECT_TRUE(WaitUntil([&] { return connected("Velunor:out_2", "system:playback_2"); }, 2s));
+    ASSERT_TRUE(WaitUntil([&] { return connected("Velunor:out_1", "system:playback_1"); }, 5s))
+        << quillet.Log();
+    recorder.emplace("recorder", 5, server.Rate());
+    ASSERT_TRUE(recorder->ConnectFrom("Velunor:out_1", "Velunor:out_2"));
+    plug();
+    ASSERT_TRUE(WaitUntil(plugged, 1500ms, 2ms)) << quillet.Log();
+    const jack_nframes_t again = keys->Send({{0, {0x90, 64, 100}}});
+    ASSERT_TRUE(recorder->WaitRecordedUntil(again + server.Rate() / 2, 10s));
+    const long at = recorder->IndexOf(again);
+    const long heard = FirstAbove(recorder->Channel(0), at, at + server.Rate(), jackrig::kHeard);
+    ASSERT_GE(heard, 0) << "no sound after the server came back\n" << quillet.Log();
+    EXPECT_TRUE(
+        AtPitch(recorder->Channel(0).subspan(std::size_t(heard) + 4800, 8192), server.Rate(), 64));
+    EXPECT_NE(quillet.Log().find("reattached"), std::string::npos);
 }
 
 }  // namespace

@@ -1,14 +1,14 @@
 #include "jack/jack_client.h"
 
-#include "debug_output.h"
-
+#include <poll.h>
 #include <signal.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <mutex>
-#include <thread>
+#include <vector>
+
+#include "debug_output.h"
 
 namespace mbs::jack {
 
@@ -102,25 +102,39 @@ std::string DescribeStatus(jack_status_t status) {
 std::shared_ptr<Client> Client::Acquire(const std::string& name, std::string& why) {
     std::lock_guard lock(ClientMutex());
     if (auto existing = SharedClient().lock()) return existing;
-    ClientPtr handle = OpenClient(name, why);
-    if (!handle) return nullptr;
-    std::shared_ptr<Client> client(new Client(std::move(handle)));
-    // Callbacks can only be set before activation, so the client is made ready for both
-    // parts now and they join later.
-    jack_set_process_callback(client->get(), &Client::Process, client.get());
-    jack_set_port_connect_callback(client->get(), &Client::PortConnected, client.get());
-    if (int err = jack_activate(client->get()); err != 0) {
-        why = "the JACK server did not activate the client (error " + std::to_string(err) + ")";
-        return nullptr;
-    }
+    std::shared_ptr<Client> client(new Client);
+    client->name_ = name;
+    client->handle_ = client->Open(why);
+    if (!client->handle_ || !client->waker_.Valid()) return nullptr;
+    client->watcher_ = std::thread([c = client.get()] { c->Watch(); });
     SharedClient() = client;
     return client;
 }
 
-Client::~Client() = default;
+ClientPtr Client::Open(std::string& why) {
+    ClientPtr handle = OpenClient(name_, why);
+    if (!handle) return nullptr;
+    // Callbacks can only be set before activation, so the client is made ready for both
+    // parts now and they join later.
+    jack_set_process_callback(handle.get(), &Client::Process, this);
+    jack_set_port_connect_callback(handle.get(), &Client::PortConnected, this);
+    jack_set_port_registration_callback(handle.get(), &Client::PortRegistered, this);
+    jack_on_info_shutdown(handle.get(), &Client::ServerGone, this);
+    if (int err = jack_activate(handle.get()); err != 0) {
+        why = "the JACK server did not activate the client (error " + std::to_string(err) + ")";
+        return nullptr;
+    }
+    return handle;
+}
+
+Client::~Client() {
+    stopping_.store(true);
+    waker_.Wake();
+    if (watcher_.joinable()) watcher_.join();
+}
 
 std::string Client::Name() const {
-    return jack_get_client_name(handle_.get());
+    return handle_ ? jack_get_client_name(handle_.get()) : name_;
 }
 
 int Client::Process(jack_nframes_t nframes, void* arg) {
@@ -128,13 +142,16 @@ int Client::Process(jack_nframes_t nframes, void* arg) {
     // Set before the parts are read, so that a Detach that cleared a part before this load
     // sees the cycle and waits for it.
     self->inCycle_.store(true);
-    AudioPart* audio = self->audio_.load();
-    InputPart* input = self->input_.load();
-    if (audio) audio->BeginCycle(nframes);
-    if (input) input->Process(nframes, audio);
-    if (audio) audio->EndCycle();
+    if (self->partsTakePart_.load()) {
+        AudioPart* audio = self->audio_.load();
+        InputPart* input = self->input_.load();
+        if (audio) audio->BeginCycle(nframes);
+        if (input) input->Process(nframes, audio);
+        if (audio) audio->EndCycle();
+    }
     self->cycles_.fetch_add(1);
     self->inCycle_.store(false);
+    self->cycles_.notify_all();
     return 0;
 }
 
@@ -142,12 +159,78 @@ void Client::PortConnected(jack_port_id_t, jack_port_id_t, int, void* arg) {
     static_cast<Client*>(arg)->connections_.fetch_add(1, std::memory_order_acq_rel);
 }
 
+void Client::PortRegistered(jack_port_id_t, int registered, void* arg) {
+    auto* self = static_cast<Client*>(arg);
+    if (!registered) return;
+    self->portsChanged_.store(true);
+    self->waker_.Wake();
+}
+
+// As from a signal handler: JACK calls it from a thread of its own, in the middle of things.
+void Client::ServerGone(jack_status_t, const char*, void* arg) {
+    auto* self = static_cast<Client*>(arg);
+    self->serverGone_.store(true);
+    self->waker_.Wake();
+}
+
 void Client::WaitForCycleEnd() const {
     // Only a cycle that started before the part was cleared can still be using it: wait
     // until no cycle runs or the one running has ended. Never called on the audio thread.
     const uint64_t cycle = cycles_.load();
-    while (inCycle_.load() && cycles_.load() == cycle)
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    if (inCycle_.load()) cycles_.wait(cycle);
+}
+
+void Client::Watch() {
+    pollfd fd{waker_.Fd(), POLLIN, 0};
+    while (!stopping_.load()) {
+        const bool looking = !handle_;
+        if (poll(&fd, 1, looking ? 500 : -1) < 0 && errno != EINTR) return;
+        waker_.Clear();
+        if (stopping_.load()) return;
+        if (serverGone_.exchange(false) && handle_) {
+            std::fprintf(stderr,
+                         "quillet: the JACK server went away; the sound comes back when a JACK "
+                         "server runs again\n");
+            // No cycle uses the parts from now on; their ports go with the client.
+            partsTakePart_.store(false);
+            WaitForCycleEnd();
+            ClientPtr gone;
+            {
+                std::lock_guard lock(handleMutex_);
+                for (Part* part : Parts()) part->Detached();
+                gone = std::move(handle_);
+            }
+        }
+        if (!handle_) Reattach();
+        if (portsChanged_.exchange(false) && handle_) {
+            std::lock_guard lock(handleMutex_);
+            if (InputPart* input = input_.load()) input->PortsChanged();
+        }
+    }
+}
+
+void Client::Reattach() {
+    std::string why;
+    ClientPtr handle;
+    {
+        QuietJack silence;
+        handle = Open(why);
+    }
+    if (!handle) return;
+    {
+        std::lock_guard lock(handleMutex_);
+        handle_ = std::move(handle);
+        for (Part* part : Parts()) part->Reattached(handle_.get());
+    }
+    partsTakePart_.store(true);
+    std::fprintf(stderr, "quillet: reattached to the JACK server as %s\n", Name().c_str());
+}
+
+std::vector<Part*> Client::Parts() const {
+    std::vector<Part*> parts;
+    if (AudioPart* audio = audio_.load()) parts.push_back(audio);
+    if (InputPart* input = input_.load()) parts.push_back(input);
+    return parts;
 }
 
 void Client::AttachAudio(AudioPart* part) {

@@ -89,11 +89,10 @@ public:
             error = -EEXIST;
             return 0;
         }
+        const auto server = client_->Lock();
         jack_client_t* c = client_->get();
-        jack::PortPtr port(
-            jack_port_register(c, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0),
-            {c});
-        if (!port) {
+        portName_ = portName;
+        if (!c || !RegisterPort(c)) {
             error = -EINVAL;
             return 0;
         }
@@ -101,7 +100,6 @@ public:
             error = -EMFILE;
             return 0;
         }
-        port_ = std::move(port);
         listener_ = listener;
         stopping_.store(false);
         reader_ = std::thread([this] { Run(); });
@@ -115,7 +113,9 @@ public:
     std::vector<SourceInfo> Sources() override {
         std::vector<SourceInfo> out;
         if (!client_) return out;
+        const auto server = client_->Lock();
         jack_client_t* c = client_->get();
+        if (!c) return out;
         const std::string own = client_->Name();
         jack::PortList names(jack_get_ports(c, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput));
         for (const char** name = names.get(); name && *name; ++name) {
@@ -128,15 +128,22 @@ public:
     }
 
     bool Connect(uint64_t sourceId) override {
-        if (!client_ || !port_) return false;
+        if (!client_) return false;
+        const auto server = client_->Lock();
         jack_client_t* c = client_->get();
+        if (!c || !port_) return false;
         jack::PortList names(jack_get_ports(c, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput));
         for (const char** name = names.get(); name && *name; ++name) {
             jack_port_t* port = jack_port_by_name(c, *name);
             if (!port || jack_port_uuid(port) != sourceId) continue;
             const int err = jack_connect(c, *name, jack_port_name(port_.get()));
             connects_.fetch_add(1, std::memory_order_acq_rel);
-            return err == 0 || err == EEXIST;
+            if (err != 0 && err != EEXIST) return false;
+            // A keyboard unplugged and plugged in again comes back as a new port with the same
+            // names: it is connected again then (PortsChanged).
+            const JackPortInfo info = Describe(port, client_->Name());
+            known_.emplace_back(info.name, info.aliases);
+            return true;
         }
         return false;
     }
@@ -151,11 +158,47 @@ public:
             wake_.Wake();
             reader_.join();
         }
-        port_.reset();
+        if (client_) {
+            const auto server = client_->Lock();
+            port_.reset();
+        }
         listener_ = nullptr;
     }
 
 private:
+    bool RegisterPort(jack_client_t* c) {
+        port_ = jack::PortPtr(
+            jack_port_register(c, portName_.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0),
+            {c});
+        return static_cast<bool>(port_);
+    }
+
+    // The client's thread, holding its lock.
+    void Detached() override { port_.release(); }
+    void Reattached(jack_client_t* c) override {
+        if (RegisterPort(c))
+            PortsChanged();
+        else
+            std::fprintf(stderr, "quillet: JACK did not register the MIDI port %s\n",
+                         portName_.c_str());
+    }
+    // Connects the ports that are connected sources come back.
+    void PortsChanged() override {
+        jack_client_t* c = client_->get();
+        if (!c || !port_ || known_.empty()) return;
+        jack::PortList names(jack_get_ports(c, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput));
+        for (const char** name = names.get(); name && *name; ++name) {
+            jack_port_t* port = jack_port_by_name(c, *name);
+            if (!port || jack_port_connected_to(port, jack_port_name(port_.get()))) continue;
+            const JackPortInfo info = Describe(port, client_->Name());
+            for (const auto& [known, aliases] : known_)
+                if (info.name == known && info.aliases == aliases) {
+                    jack_connect(c, *name, jack_port_name(port_.get()));
+                    break;
+                }
+        }
+    }
+
     // The audio thread: plays the cycle's messages at their frames when the synthesizer is
     // on this client and the port is routed, and hands every event to the reader thread,
     // with the messages it did not play.
@@ -236,7 +279,9 @@ private:
     }
 
     void LookUpSource() {
+        const auto server = client_->Lock();
         jack_client_t* c = client_->get();
+        if (!c || !port_) return;
         const std::string own = client_->Name();
         jack::PortList connected(jack_port_get_all_connections(c, port_.get()));
         std::vector<std::pair<uint64_t, std::string>> found;
@@ -255,7 +300,11 @@ private:
     }
 
     std::shared_ptr<jack::Client> client_;
+    std::string portName_;
+    // Under the client's lock, as the handle: the port, and the names and aliases of the
+    // sources connected so far.
     jack::PortPtr port_;
+    std::vector<std::pair<std::string, std::vector<std::string>>> known_;
     fw::Waker wake_;
     InputListener* listener_ = nullptr;
     bool attached_ = false;

@@ -32,7 +32,9 @@ void JackOutput::Configure(fluid_settings_t* settings) const {
 }
 
 double JackOutput::SampleRate() const {
-    return client_ ? static_cast<double>(jack_get_sample_rate(client_->get())) : 0.0;
+    if (!client_) return 0.0;
+    const auto server = client_->Lock();
+    return client_->get() ? static_cast<double>(jack_get_sample_rate(client_->get())) : 0.0;
 }
 
 bool JackOutput::Start(fluid_settings_t*, fluid_synth_t* synth, PresetStore& store,
@@ -42,37 +44,47 @@ bool JackOutput::Start(fluid_settings_t*, fluid_synth_t* synth, PresetStore& sto
         return false;
     }
     if (!store.StartThread(why)) return false;
+    const auto lock = client_->Lock();
     jack_client_t* c = client_->get();
+    if (!c || !RegisterPorts(c)) {
+        why = "JACK did not register the audio ports out_1 and out_2";
+        return false;
+    }
+    Attach(synth, store, PresetPlayer::Loading::Defer);
+    blockSize_ = std::clamp(fluid_synth_get_internal_bufsize(synth), 1,
+                            static_cast<int>(scratch_.size()) / 2);
+    rate_ = jack_get_sample_rate(c);
+    quietNeeded_ = rate_ / 20;
+    tailLimit_ = rate_ * 10;
+    RefreshAllPrograms();
+    // From here on only the callback calls the synthesizer.
+    client_->AttachAudio(this);
+    attached_ = true;
+    ConnectToPlayback(c);
+    return true;
+}
+
+bool JackOutput::RegisterPorts(jack_client_t* c) {
     const auto reg = [c](const char* name) {
         return jack::PortPtr(
             jack_port_register(c, name, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0), {c});
     };
     left_ = reg("out_1");
     right_ = reg("out_2");
-    if (!left_ || !right_) {
-        why = "JACK did not register the audio ports out_1 and out_2";
-        left_.reset();
-        right_.reset();
-        return false;
-    }
-    Attach(synth, store, PresetPlayer::Loading::Defer);
-    blockSize_ = std::clamp(fluid_synth_get_internal_bufsize(synth), 1,
-                            static_cast<int>(scratch_.size()) / 2);
-    const jack_nframes_t rate = jack_get_sample_rate(c);
-    quietNeeded_ = rate / 20;
-    tailLimit_ = rate * 10;
-    RefreshAllPrograms();
-    // From here on only the callback calls the synthesizer.
-    client_->AttachAudio(this);
-    attached_ = true;
+    if (left_ && right_) return true;
+    left_.reset();
+    right_.reset();
+    return false;
+}
 
+void JackOutput::ConnectToPlayback(jack_client_t* c) {
     jack::PortList playback(
         jack_get_ports(c, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput));
     if (!playback || !playback.get()[0]) {
         std::fprintf(stderr,
                      "quillet: JACK has no playback ports; connect %s:out_1 and out_2 by hand\n",
-                     client_->Name().c_str());
-        return true;
+                     jack_get_client_name(c));
+        return;
     }
     const char* first = playback.get()[0];
     const char* second = playback.get()[1] ? playback.get()[1] : first;
@@ -82,7 +94,28 @@ bool JackOutput::Start(fluid_settings_t*, fluid_synth_t* synth, PresetStore& sto
             std::fprintf(stderr, "quillet: JACK did not connect %s to %s (error %d)\n",
                          jack_port_name(port), to, err);
     }
-    return true;
+}
+
+void JackOutput::Detached() {
+    // The ports went with the client.
+    left_.release();
+    right_.release();
+}
+
+void JackOutput::Reattached(jack_client_t* c) {
+    if (!RegisterPorts(c)) {
+        std::fprintf(stderr, "quillet: JACK did not register the audio ports out_1 and out_2\n");
+        return;
+    }
+    // What was posted for the gone server's clock plays no more.
+    Posted posted;
+    while (messages_.Peek(&posted, sizeof posted)) messages_.Skip(sizeof posted + posted.length);
+    if (jack_get_sample_rate(c) != rate_)
+        std::fprintf(stderr,
+                     "quillet: the JACK server now runs at %u Hz, the synthesizer at %u Hz: "
+                     "notes sound off pitch until Quillet starts again\n",
+                     jack_get_sample_rate(c), rate_);
+    ConnectToPlayback(c);
 }
 
 void JackOutput::SelectInstrument(int channel, PresetKey key) {
@@ -95,7 +128,9 @@ void JackOutput::PostMessage(const MidiMessage& message) {
     if (!client_) return;
     const auto bytes = message.Bytes();
     if (bytes.empty() || bytes.size() > kMaxPostedBytes) return;
+    const auto server = client_->Lock();
     jack_client_t* c = client_->get();
+    if (!c) return;  // no server: nothing would be heard
     Posted posted{};
     posted.due = jack_frame_time(c) + jack_get_buffer_size(c);
     posted.length = static_cast<std::uint16_t>(bytes.size());

@@ -68,6 +68,10 @@ private:
         PresetKey key;
     };
 
+    bool RegisterPorts(jack_client_t* client);
+    void ConnectToPlayback(jack_client_t* client);
+    void Detached() override;
+    void Reattached(jack_client_t* client) override;
     void BeginCycle(jack_nframes_t nframes) override;
     void PlayAt(jack_nframes_t frame, const MidiMessage& message) override;
     void EndCycle() override;
@@ -94,6 +98,7 @@ private:
     jack::PortPtr left_;
     jack::PortPtr right_;
     bool attached_ = false;
+    jack_nframes_t rate_ = 0;
 
     std::array<std::atomic<int32_t>, 16> programs_{};
     std::atomic<uint64_t> framesHandled_{0};
