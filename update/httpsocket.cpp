@@ -60,6 +60,16 @@ int32_t MillisecondsUntilTick(int64_t deadline) {
     return static_cast<int32_t>(std::clamp<int64_t>(ms, 1, INT32_MAX));
 }
 
+// Makes room for `needed` bytes of a body bounded by `bound` (0 or less: none). A string holds
+// its old and its new buffer at once while it grows, and doubling could leave a body at the
+// bound with up to twice the bound; so once doubling would take the body past half the bound, it
+// takes the whole bound in one step, and never holds more than one and a half times the bound.
+void ReserveBody(std::string& body, size_t needed, int32_t bound) {
+    if (bound <= 0 || needed <= body.capacity()) return;
+    if (std::max(needed, 2 * body.capacity()) > static_cast<size_t>(bound) / 2)
+        body.reserve(std::max(needed, static_cast<size_t>(bound)));
+}
+
 // How long a blocking wait with Yield set waits for the socket before it runs the event loop.
 constexpr int32_t kYieldSliceMilliseconds = 10;
 
@@ -151,7 +161,9 @@ std::string HTTPSocket::BlockingRequest(const std::string& url, const std::strin
     synchronous = true;
     StartRequest(url, action, nullptr);
     WaitForPage();
-    return _pageBuffer;
+    // Moved, not copied, so that a body at its bound is held once. A blocking request raises no
+    // PageReceived, and the next request starts the buffer afresh.
+    return std::move(_pageBuffer);
 }
 
 bool HTTPSocket::BlockingDownload(const std::string& url, const std::string& action,
@@ -359,11 +371,13 @@ void HTTPSocket::HandleBodyData(const std::string& data) {
     } else if (MaxBodyBytes > 0 &&
                _pageBuffer.size() + data.size() > static_cast<size_t>(MaxBodyBytes)) {
         size_t room = static_cast<size_t>(MaxBodyBytes) - _pageBuffer.size();
+        ReserveBody(_pageBuffer, _pageBuffer.size() + room, MaxBodyBytes);
         _pageBuffer.append(data, 0, room);
         _currentLength = AddSaturated(_currentLength, room);
         return FailReply(kErrorBodyTooLarge);
     } else {
         _currentLength = AddSaturated(_currentLength, data.size());
+        ReserveBody(_pageBuffer, _pageBuffer.size() + data.size(), MaxBodyBytes);
         _pageBuffer += data;
     }
     if (!synchronous) ReceiveProgress(_currentLength, _totalLength, data);
@@ -417,11 +431,10 @@ void HTTPSocket::WaitForPage() {
     while (!_pageComplete && mErrorCode == 0) {
         Poll();
         if (Yield) fw::CallDoEventsHandler(-1);
-        // Any change of the connection or of the body restarts the inactivity limit.
-        if (_connectionValid != connectionSeen) {
+        // Any change of the connection or of the body restarts the inactivity limit. Both are
+        // taken in together: the first bytes of the body may come in the poll that connected.
+        if (_connectionValid != connectionSeen || _pageBuffer.size() != lengthSeen) {
             connectionSeen = _connectionValid;
-            deadline = fw::Ticks() + static_cast<int64_t>(timeoutSeconds) * 60;
-        } else if (_pageBuffer.size() != lengthSeen) {
             lengthSeen = _pageBuffer.size();
             deadline = fw::Ticks() + static_cast<int64_t>(timeoutSeconds) * 60;
         }
