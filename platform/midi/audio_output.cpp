@@ -2,9 +2,15 @@
 
 namespace mbs {
 
-void AudioOutput::Attach(fluid_synth_t* synth, PresetStore& store, PresetPlayer::Loading loading) {
+void AudioOutput::Attach(fluid_synth_t* synth, PresetStore& store, PresetPlayer::Loading loading,
+                         PresetPlayer::Caller caller) {
     synth_ = synth;
-    player_ = std::make_unique<PresetPlayer>(synth, store, loading);
+    player_ = std::make_unique<PresetPlayer>(synth, store, loading, caller);
+}
+
+void AudioOutput::PlayWaiting() {
+    std::lock_guard lock(playMutex_);
+    if (player_) player_->Retry();
 }
 
 void AudioOutput::SelectInstrument(int channel, PresetKey key) {

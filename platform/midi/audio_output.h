@@ -39,13 +39,16 @@ public:
 
 protected:
     // Plays through a player of the given kind from now on.
-    void Attach(fluid_synth_t* synth, PresetStore& store, PresetPlayer::Loading loading);
+    void Attach(fluid_synth_t* synth, PresetStore& store, PresetPlayer::Loading loading,
+                PresetPlayer::Caller caller);
+    // Plays what waited for the presets loaded since, for outputs without cycles of their own.
+    void PlayWaiting();
 
     fluid_synth_t* synth_ = nullptr;
     std::unique_ptr<PresetPlayer> player_;
 
 private:
-    std::mutex playMutex_;  // waiting players: callers from several threads take turns
+    std::mutex playMutex_;  // callers from several threads take turns
 };
 
 // The instrument (bank * 128 + program + 1) the channel plays; 0 when it has none.

@@ -22,8 +22,8 @@ BankStyle StyleOf(fluid_settings_t* settings) {
 
 }  // namespace
 
-PresetPlayer::PresetPlayer(fluid_synth_t* synth, PresetStore& store, Loading loading)
-    : synth_(synth), store_(store), loading_(loading) {
+PresetPlayer::PresetPlayer(fluid_synth_t* synth, PresetStore& store, Loading loading, Caller caller)
+    : synth_(synth), store_(store), loading_(loading), caller_(caller) {
     fluid_settings_t* settings = fluid_synth_get_settings(synth);
     fluid_settings_getint(settings, "synth.device-id", &deviceId_);
     style_ = StyleOf(settings);
@@ -82,7 +82,7 @@ void PresetPlayer::Play(const MidiMessage& message) {
 void PresetPlayer::PlayNow(const MidiMessage& m) {
     // FluidSynth allocates a tuning for these. The audio thread must not, and a keyboard
     // synthesizer has no use for retuning: there they are left out.
-    if (loading_ == Loading::Defer && ChangesTuning(m, deviceId_)) return;
+    if (caller_ == Caller::Audio && ChangesTuning(m, deviceId_)) return;
     const PresetEffect effect = PresetEffectOf(m, style_, deviceId_);
     switch (effect.kind) {
         case PresetEffect::Kind::Reset: {

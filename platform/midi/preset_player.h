@@ -16,11 +16,12 @@ namespace mbs {
 // Waiting (driver and offline outputs): a preset not yet loaded is loaded on the calling
 // thread, then selected.
 //
-// Deferring (the JACK output, on its audio thread, which must not wait): the store's thread
-// is asked for the preset; a channel that has an instrument keeps playing it until the new
+// Deferring (the JACK output on its audio thread, which must not wait, and FluidSynth's own
+// drivers, whose MIDI and window threads must not either): the store's thread is asked for
+// the preset; a channel that has an instrument keeps playing it until the new
 // one is loaded, then takes it, unless a later change came first. A channel with no
 // instrument yet holds its messages back, in order, until its instrument is in. Retry, at
-// the start of every cycle, plays what has become possible. No allocation after
+// the start of every cycle or after each load, plays what has become possible. No allocation after
 // construction.
 //
 // The channels start with no instrument: a channel's first note selects its General MIDI
@@ -28,8 +29,10 @@ namespace mbs {
 class PresetPlayer {
 public:
     enum class Loading { Wait, Defer };
+    // Whether the calls come from a real-time audio thread, which must not allocate.
+    enum class Caller { Audio, Other };
 
-    PresetPlayer(fluid_synth_t* synth, PresetStore& store, Loading loading);
+    PresetPlayer(fluid_synth_t* synth, PresetStore& store, Loading loading, Caller caller);
 
     void Play(const MidiMessage& message);
     // Selects the preset on the channel (the window's instrument list).
@@ -85,6 +88,7 @@ private:
     fluid_synth_t* synth_;
     PresetStore& store_;
     Loading loading_;
+    Caller caller_;
     std::array<Pending, 16> pending_{};
     HeldList held_;
     HeldList replay_;

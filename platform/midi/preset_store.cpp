@@ -53,11 +53,7 @@ std::unique_ptr<PresetStore> PresetStore::Create(fluid_sfont_t* sfont, std::stri
 }
 
 PresetStore::~PresetStore() {
-    if (thread_.joinable()) {
-        stopping_.store(true);
-        wake_.Wake();
-        thread_.join();
-    }
+    StopThread();
     // The playing synthesizer owns the SoundFont; the loader only gives it back.
     if (shared_) fluid_synth_remove_sfont(loader_.get(), sfont_);
 }
@@ -121,12 +117,20 @@ void PresetStore::EndSelect() {
     if (selecting_.fetch_sub(1) == 1 && loading_.load()) selecting_.notify_all();
 }
 
-bool PresetStore::StartThread(std::string& why) {
+void PresetStore::StopThread() {
+    if (!thread_.joinable()) return;
+    stopping_.store(true);
+    wake_.Wake();
+    thread_.join();
+}
+
+bool PresetStore::StartThread(std::string& why, std::function<void()> loaded) {
     if (thread_.joinable()) return true;
     if (!wake_.Valid()) {
         why = "no eventfd for the preset loader";
         return false;
     }
+    loaded_ = std::move(loaded);
     thread_ = std::thread([this] { Run(); });
     return true;
 }
@@ -147,7 +151,10 @@ void PresetStore::Run() {
         wake_.Clear();
         for (std::size_t i = 0; i < keys_.size(); ++i) {
             if (stopping_.load()) return;
-            if (requested_[i].exchange(false)) Load(static_cast<int>(i));
+            if (requested_[i].exchange(false)) {
+                Load(static_cast<int>(i));
+                if (loaded_) loaded_();
+            }
         }
         // FluidSynth reads the SoundFont's directory again for every load and frees it
         // after: give those pages back rather than keep them for the next load.

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -43,8 +44,11 @@ public:
     // Loads on the calling thread, which must not be a real-time one; true once loaded.
     bool Load(int index);
 
-    // Starts the loading thread that serves Request.
-    bool StartThread(std::string& why);
+    // Starts the loading thread that serves Request; `loaded`, when given, runs on that
+    // thread after each load, for players that have no cycle of their own to notice it.
+    bool StartThread(std::string& why, std::function<void()> loaded = {});
+    // Stops the loading thread, before what `loaded` calls goes.
+    void StopThread();
     // Asks the loading thread for the preset; lock-free and never blocks.
     void Request(int index);
     // Loads finished so far: a reader that saw this number before has nothing new to try.
@@ -76,6 +80,7 @@ private:
     std::atomic<std::uint64_t> completed_{0};
 
     fw::Waker wake_;
+    std::function<void()> loaded_;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };

@@ -65,13 +65,20 @@ int EnvInt(const char* name, int fallback) {
 
 class DriverOutput : public AudioOutput {
 public:
+    ~DriverOutput() override {
+        driver_.reset();
+        if (store_) store_->StopThread();
+    }
     const char* Name() const override { return "driver"; }
 
     bool Start(fluid_settings_t* settings, fluid_synth_t* synth, PresetStore& store,
                std::string& why) override {
-        // Messages arrive on an input thread that may wait for a preset to load; the
-        // driver's own thread renders meanwhile, since loading takes no lock it needs.
-        Attach(synth, store, PresetPlayer::Loading::Wait);
+        // Presets load on the store's thread while the channels play on: neither the MIDI
+        // input's thread nor the window's waits for them, and FluidSynth's driver renders
+        // meanwhile. After each load the store's thread plays what waited for it.
+        store_ = &store;
+        if (!store.StartThread(why, [this] { PlayWaiting(); })) return false;
+        Attach(synth, store, PresetPlayer::Loading::Defer, PresetPlayer::Caller::Other);
         // Small buffers: a note should sound as soon as the key is struck. A slow machine (an
         // emulated one under test) needs bigger ones, or the device underruns and stops.
         fluid_settings_setint(settings, "audio.period-size",
@@ -100,6 +107,7 @@ public:
     }
 
 private:
+    PresetStore* store_ = nullptr;  // whose thread calls PlayWaiting
     AudioDriverPtr driver_;
 };
 

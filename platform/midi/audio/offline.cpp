@@ -4,7 +4,7 @@ namespace mbs {
 
 bool OfflineOutput::Start(fluid_settings_t*, fluid_synth_t* synth, PresetStore& store,
                           std::string&) {
-    Attach(synth, store, PresetPlayer::Loading::Wait);
+    Attach(synth, store, PresetPlayer::Loading::Wait, PresetPlayer::Caller::Other);
     return true;
 }
 

@@ -50,7 +50,7 @@ bool JackOutput::Start(fluid_settings_t*, fluid_synth_t* synth, PresetStore& sto
         why = "JACK did not register the audio ports out_1 and out_2";
         return false;
     }
-    Attach(synth, store, PresetPlayer::Loading::Defer);
+    Attach(synth, store, PresetPlayer::Loading::Defer, PresetPlayer::Caller::Audio);
     blockSize_ = std::clamp(fluid_synth_get_internal_bufsize(synth), 1,
                             static_cast<int>(scratch_.size()) / 2);
     rate_ = jack_get_sample_rate(c);
