@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <utility>
+
 #include "application.h"
 #include "controls.h"
 #include "native.h"
@@ -44,22 +46,28 @@ protected:
     void leaveEvent(QEvent*) override {
         if (owner_) Guard([&] { owner_->Event_MouseExit(); });
     }
+    // The mouse events are the primary button's; the second press of a double click belongs
+    // to the click that began it, so that a double click is still one click.
     void mousePressEvent(QMouseEvent* e) override {
-        QPoint p = e->position().toPoint();
-        bool take = owner_ && Guard([&] { return owner_->Event_MouseDown(p.x(), p.y()); });
-        if (take)
+        const QPoint p = e->position().toPoint();
+        taken_ = e->button() == Qt::LeftButton && owner_ &&
+                 Guard([&] { return owner_->Event_MouseDown(p.x(), p.y()); });
+        if (taken_)
             e->accept();
         else
             e->ignore();
     }
+    void mouseDoubleClickEvent(QMouseEvent* e) override { e->accept(); }
     void mouseReleaseEvent(QMouseEvent* e) override {
-        QPoint p = e->position().toPoint();
+        if (e->button() != Qt::LeftButton || !std::exchange(taken_, false)) return e->ignore();
+        const QPoint p = e->position().toPoint();
         if (owner_) Guard([&] { owner_->Event_MouseUp(p.x(), p.y()); });
         e->accept();
     }
 
 private:
     StaticText* owner_;
+    bool taken_ = false;  // the press went to the owner, which gets the release
 };
 
 QComboBox* Combo(RectControl& c) {

@@ -31,6 +31,7 @@ public:
     void Detach() { owner_ = nullptr; }
 
 protected:
+    bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;

@@ -1,9 +1,14 @@
+#include <xcb/xcb.h>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QPalette>
 #include <QScreen>
 #include <QWheelEvent>
+
+#include <cstring>
 
 #include "application.h"
 #include "core/text.h"
@@ -28,12 +33,59 @@ std::string KeyText(const QKeyEvent* e) {
     }
 }
 
+// The program draws its texts in black and blue, on the light windows it was made for: they
+// keep them under a dark desktop theme too.
+QPalette LightPalette() {
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(239, 239, 239));
+    p.setColor(QPalette::WindowText, Qt::black);
+    p.setColor(QPalette::Base, Qt::white);
+    p.setColor(QPalette::AlternateBase, QColor(247, 247, 247));
+    p.setColor(QPalette::Text, Qt::black);
+    p.setColor(QPalette::Button, QColor(239, 239, 239));
+    p.setColor(QPalette::ButtonText, Qt::black);
+    p.setColor(QPalette::Highlight, QColor(48, 140, 198));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::ToolTipBase, QColor(255, 255, 220));
+    p.setColor(QPalette::ToolTipText, Qt::black);
+    return p;
+}
+
+// Qt gives an X11 window with an empty title the application's name, which the window manager
+// then shows: an empty title is written again, empty.
+void ClearX11Title(QWidget& window) {
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !window.windowTitle().isEmpty() || !window.testAttribute(Qt::WA_WState_Created))
+        return;
+    xcb_connection_t* c = x11->connection();
+    const auto atom = [c](const char* name) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t a = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+        std::free(reply);
+        return a;
+    };
+    const auto id = static_cast<xcb_window_t>(window.winId());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8,
+                        0, "");
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, "");
+    xcb_flush(c);
+}
+
 }  // namespace
 
 NativeMainWindow::NativeMainWindow(fw::Window* owner) : owner_(owner) {
     setAttribute(Qt::WA_DeleteOnClose, false);
     // The window itself takes the keys, since its controls take no focus.
     setFocusPolicy(Qt::StrongFocus);
+    setPalette(LightPalette());
+}
+
+bool NativeMainWindow::event(QEvent* e) {
+    const bool handled = QMainWindow::event(e);
+    // After Qt has written the title: when the window is made on the display, or retitled.
+    if (e->type() == QEvent::Show || e->type() == QEvent::WindowTitleChange) ClearX11Title(*this);
+    return handled;
 }
 
 void NativeMainWindow::closeEvent(QCloseEvent* e) {
