@@ -165,3 +165,20 @@ TEST_F(ShellTest, TheLinksColourFollowsThePointerAndTheButton) {
     }
     EXPECT_EQ(urls.size(), 1u);
 }
+
+TEST_F(ShellTest, TheWindowsStayLightUnderADarkTheme) {
+    const QPalette theme = QApplication::palette();
+    QPalette dark = theme;
+    for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+        dark.setColor(role, QColor(30, 30, 30));
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(role, Qt::white);
+    QApplication::setPalette(dark);
+    // The black texts the program sets stand on a light window.
+    for (fw::Ref<fw::Window> w : {fw::Ref<fw::Window>(quillet::shared::Window1()),
+                                  fw::Ref<fw::Window>(quillet::shared::AquaAboutBox())}) {
+        const QImage picture = fw::NativeWindowOf(*w)->grab().toImage();
+        EXPECT_GT(picture.pixelColor(picture.width() - 3, picture.height() - 3).lightness(), 200);
+    }
+    QApplication::setPalette(theme);
+}

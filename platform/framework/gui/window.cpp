@@ -55,9 +55,11 @@ QPalette LightPalette() {
 // then shows: an empty title is written again, empty.
 void ClearX11Title(QWidget& window) {
     auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !window.windowTitle().isEmpty() || !window.testAttribute(Qt::WA_WState_Created))
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || !x11 ||
+        !window.windowTitle().isEmpty() || !window.testAttribute(Qt::WA_WState_Created))
         return;
     xcb_connection_t* c = x11->connection();
+    if (!c) return;
     const auto atom = [c](const char* name) {
         xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
             c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
