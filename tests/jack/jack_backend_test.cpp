@@ -13,53 +13,15 @@
 #include "midi_input.h"
 #include "synth_engine.h"
 #include "tests/jack/jack_rig.h"
+#include "tests/support/allocation_watch.h"
 #include "tests/support/sound.h"
 
 // What the audio thread must never do, counted there: allocating and opening files.
-std::atomic<pthread_t> watched{};
-std::atomic<int> allocations{0}, openings{0};
-void Count(std::atomic<int>& n) {
-    if (pthread_equal(pthread_self(), watched.load())) ++n;
-}
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
-                                                         void (*)(const volatile void*));
-const int hooked = __sanitizer_install_malloc_and_free_hooks(
-    [](const volatile void*, size_t) { Count(allocations); }, [](const volatile void*) {});
-#else
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* __libc_memalign(size_t, size_t);
-void __libc_free(void*);
-void* malloc(size_t n) {
-    return Count(allocations), __libc_malloc(n);
-}
-void* calloc(size_t n, size_t size) {
-    return Count(allocations), __libc_calloc(n, size);
-}
-void* realloc(void* p, size_t n) {
-    return Count(allocations), __libc_realloc(p, n);
-}
-void* memalign(size_t alignment, size_t n) {
-    return Count(allocations), __libc_memalign(alignment, n);
-}
-void* aligned_alloc(size_t alignment, size_t n) {
-    return memalign(alignment, n);
-}
-int posix_memalign(void** p, size_t alignment, size_t n) {
-    return (*p = memalign(alignment, n)) ? 0 : ENOMEM;
-}
-void free(void* p) {
-    __libc_free(p);
-}
-}
-#endif
+std::atomic<int> openings{0};
 extern "C" FILE* fopen(const char* path, const char* mode) {
     static const auto real =
         reinterpret_cast<FILE* (*)(const char*, const char*)>(dlsym(RTLD_NEXT, "fopen"));
-    return Count(openings), real(path, mode);
+    return CountIfWatched(openings), real(path, mode);
 }
 
 namespace {
@@ -255,7 +217,7 @@ TEST(JackBackends, HostileInputNeitherBlocksNorAllocatesOnTheAudioThread) {
     ASSERT_TRUE(input->Connect(input->Sources().at(0).id));
     jackrig::Recorder recorder("recorder", 30, rate);
     ASSERT_TRUE(recorder.ConnectFrom("Velunor:out_1", "Velunor:out_2"));
-    watched = jack_client_thread_id(mbs::jack::Client::Acquire("Velunor", why)->get());
+    watchedThread = jack_client_thread_id(mbs::jack::Client::Acquire("Velunor", why)->get());
 
     mbs::DebugMessageEnableMBS(false);  // as after the application's Open
     int pipe[2];
@@ -322,12 +284,12 @@ TEST(JackBackends, HostileInputNeitherBlocksNorAllocatesOnTheAudioThread) {
     EXPECT_EQ(got, ssize_t(filled))
         << std::string(written.data() + filled, std::max<ssize_t>(0, got - ssize_t(filled)));
     EXPECT_LT(longest, 1ms * 1000 * period / rate) << longest.count() << " ns";
-    EXPECT_EQ(allocations.load(), 0) << "allocations on the audio thread";
+    EXPECT_EQ(watchedAllocations.load(), 0) << "allocations on the audio thread";
     EXPECT_EQ(openings.load(), 0) << "files opened on the audio thread";
     const long at = recorder.IndexOf(note);
     EXPECT_TRUE(AtPitch(recorder.Channel(0).subspan(std::size_t(at) + rate / 10, 8192), rate, 69));
 
-    watched = pthread_t{};
+    watchedThread = pthread_t{};
     mbs::DebugMessageEnableMBS(true);
 }
 

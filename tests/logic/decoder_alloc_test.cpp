@@ -1,42 +1,11 @@
 // The decoder may run on a JACK real-time thread, where allocating can block: once built it
-// must decode anything without touching the heap. This program counts every allocation.
+// must decode anything without touching the heap.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
 #include "decoder.h"
-
-namespace {
-std::atomic<long> allocations{0};
-}
-
-// GCC, inlining these, takes their free for one of memory from new.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return ::operator new(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "tests/support/allocation_watch.h"
 
 TEST(MidiDecoderAllocation, ConstructorAllocatesAndDecodingNeverDoes) {
     // A SysEx at the bound and one far over it with real-time bytes inside, running status,
@@ -47,10 +16,10 @@ TEST(MidiDecoderAllocation, ConstructorAllocatesAndDecodingNeverDoes) {
     stream.insert(stream.end(), 510, 0x22);
     stream.insert(stream.end(), {0xF7, 0xB0, 0x07, 0xC0, 0x05, 0x06, 0xF0, 0x01, 0x90, 0x3C, 0x64});
 
-    const long before = allocations.load();
+    watchedThread = pthread_self();
     mbs::MidiDecoder decoder;
-    const long built = allocations.load();
-    EXPECT_GT(built, before);
+    const int built = watchedAllocations.load();
+    EXPECT_GT(built, 0);
     std::size_t sysexBytes = 0;
     for (int round = 0; round < 3; ++round)
         for (std::size_t at = 0; at < stream.size(); at += 7)
@@ -59,7 +28,8 @@ TEST(MidiDecoderAllocation, ConstructorAllocatesAndDecodingNeverDoes) {
                 [&](const mbs::MidiMessage& m) {
                     if (m.kind == mbs::MidiMessageKind::SysEx) sysexBytes += m.length;
                 });
-    EXPECT_EQ(allocations.load(), built);
+    EXPECT_EQ(watchedAllocations.load(), built);
+    watchedThread = pthread_t{};
     // The 512-byte SysEx came through each round, so the buffer was used in full.
     EXPECT_EQ(sysexBytes, 3u * 512u);
 }
