@@ -4,8 +4,10 @@ namespace quillet {
 
 namespace {
 
+// thread_local, as every object of the main thread that Qt needs: an exit() on that thread
+// releases it before Qt's global objects go.
 fw::Ref<quillet::MenuBar1>& MenuBar1Storage() {
-    static fw::Ref<quillet::MenuBar1> bar;
+    thread_local fw::Ref<quillet::MenuBar1> bar;
     return bar;
 }
 

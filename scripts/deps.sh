@@ -11,7 +11,7 @@ PACKAGES=(
     libfluidsynth-dev fluidsynth fluid-soundfont-gm
     libasound2-dev libjack-jackd2-dev jackd2
     libgtest-dev libgmock-dev
-    xvfb xauth desktop-file-utils
+    xvfb xauth xdotool desktop-file-utils
     python3-pyatspi at-spi2-core dbus
 )
 

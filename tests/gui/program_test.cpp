@@ -13,10 +13,11 @@ namespace {
 
 using ProgramTest = GuiTest;
 
-// Quillet as a process of its own, on the offscreen platform.
+// Quillet as a process of its own, on the offscreen platform unless vars ("NAME=value") say.
 struct Quillet : QProcess {
-    explicit Quillet(const QString& runtimeDir = {}) {
+    explicit Quillet(const QString& runtimeDir = {}, const QStringList& vars = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString& var : vars) env.insert(var.section('=', 0, 0), var.section('=', 1));
         env.insert("QUILLET_AUDIO", "offline");
         env.insert("QUILLET_MIDI", "loopback");
         if (!runtimeDir.isEmpty()) env.insert("XDG_RUNTIME_DIR", runtimeDir);
@@ -33,6 +34,22 @@ struct Quillet : QProcess {
                exitStatus() == NormalExit && exitCode() == 0;
     }
 };
+
+QStringList QuilletWindows() {
+    QProcess xdotool;
+    xdotool.start("xdotool", {"search", "--onlyvisible", "--class", "quillet"});
+    xdotool.waitForFinished();
+    return QString(xdotool.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+// Waits for a window of Quillet on $DISPLAY that is not among the known ones; adds it to them.
+bool NewWindowShows(QStringList& known) {
+    return WaitFor([&] {
+        for (const QString& id : QuilletWindows())
+            if (!known.contains(id)) return known << id, true;
+        return false;
+    });
+}
 
 class ThrowingWindow : public fw::Window {
 public:
@@ -91,6 +108,37 @@ TEST_F(ProgramTest, TerminationSignalsQuitWithStatusZero) {
             WaitFor([&] { return QFile::exists(runtimeDir.path() + "/quillet.instance"); }, 20000));
         ::kill(static_cast<pid_t>(quillet.processId()), signal);
         EXPECT_TRUE(quillet.EndedWithZero()) << "signal " << signal;
+    }
+}
+
+TEST_F(ProgramTest, TheDisplayGoingAwayEndsTheProgramByExit) {
+    // Help's Quick Start box shown and closed, then Help's About box left open.
+    for (const bool about : {false, true}) {
+        QProcess x;
+        x.start("Xvfb", {"-displayfd", "1", "-noreset"});
+        ASSERT_TRUE(WaitFor([&] { return x.canReadLine(); }, 20000)) << "no Xvfb";
+        qputenv("DISPLAY", ":" + x.readLine().trimmed());
+        QTemporaryDir runtimeDir;
+        // X11's libraries trip the sanitizer: an unterminated strndup, memory left at exit.
+        Quillet q(runtimeDir.path(),
+                  {"QT_QPA_PLATFORM=xcb", "ASAN_OPTIONS=" + qgetenv("ASAN_OPTIONS") +
+                                              ":intercept_strndup=0:detect_leaks=0"});
+        QStringList known;
+        ASSERT_TRUE(WaitFor([&] { return (known = QuilletWindows()).size() == 1; }, 20000));
+        // Help is the menu bar's second menu; About is its first item, Quick Start its second.
+        QProcess::execute("xdotool", {"mousemove", "--window", known[0], "58", "8", "click", "1"});
+        ASSERT_TRUE(NewWindowShows(known));
+        QProcess::execute("xdotool",
+                          QStringList{"key"} + QStringList{"Down", "Down", "Return"}.mid(about));
+        ASSERT_TRUE(NewWindowShows(known));
+        // Quick Start's box closes; it takes the keys only a moment after it shows.
+        ASSERT_TRUE(about || WaitFor([&] {
+                        QProcess::execute("xdotool", {"key", "Escape"});
+                        return QuilletWindows() == known.first(1);
+                    }));
+        x.kill();
+        ASSERT_TRUE(WaitFor([&] { return q.state() == QProcess::NotRunning; }, 10000));
+        EXPECT_EQ(std::pair(q.exitStatus(), q.exitCode()), std::pair(QProcess::NormalExit, 1));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "ui/main/window1.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "app/menu_bar1.h"
@@ -15,8 +16,10 @@ namespace quillet {
 
 namespace {
 
+// thread_local, as every object of the main thread that Qt needs: an exit() on that thread
+// releases it before Qt's global objects go.
 fw::Ref<fw::Picture>& TstStorage() {
-    static fw::Ref<fw::Picture> picture;
+    thread_local fw::Ref<fw::Picture> picture;
     return picture;
 }
 
@@ -27,6 +30,26 @@ struct ArrowKey {
 // Left and up step toward the start of the list, right and down toward its end.
 constexpr ArrowKey kArrowKeys[] = {{123, -1}, {124, +1}, {125, +1}, {126, -1}};
 
+// What makes sound goes in the order it was made, and its threads and its sound server
+// clients with it.
+void ReleaseSound(Window1& w) {
+    w.Client = nullptr;
+    w.port = nullptr;
+    w.sources.clear();
+    w.player = nullptr;
+}
+
+// exit() from the main thread (Qt calls it when the display goes away) destroys the thread's
+// thread_local objects before any static one: the main window's sound stops then, while the
+// libraries still stand, even when a handler on the abandoned stack still holds the window.
+struct SoundAtExit {
+    std::weak_ptr<fw::Window> window;
+    ~SoundAtExit() {
+        if (auto w = std::static_pointer_cast<Window1>(window.lock())) ReleaseSound(*w);
+    }
+};
+thread_local SoundAtExit soundAtExit;
+
 constexpr const char* kQuickStart =
     "Velunor is zero-configuration synthesizer. Plug in a music-keyboard and play. You can "
     "change the sound that is played from the selection in main window.";
@@ -34,11 +57,7 @@ constexpr const char* kQuickStart =
 }  // namespace
 
 Window1::~Window1() {
-    // The objects go in the order they were declared in, as they were made.
-    Client = nullptr;
-    port = nullptr;
-    sources.clear();
-    player = nullptr;
+    ReleaseSound(*this);
 }
 
 void Window1::Layout() {
@@ -146,6 +165,7 @@ void Window1::Event_Open() {
     std::vector<std::string> names;
     std::string defaultName;
 
+    soundAtExit.window = weak_from_this();
     Client = fw::New<mbs::MidiClientMBS>();
     openMidiClient();
 

@@ -54,6 +54,27 @@ State& S() {
     return state;
 }
 
+// Windows and their widgets go before the QApplication and Qt's own global objects that they
+// need; so does the application object, which holds the menu bar.
+void ReleaseWindows() {
+    S().openWindows.clear();
+    S().closedWindows.clear();
+    S().app = nullptr;
+}
+
+// exit() destroys the calling thread's thread_local objects before any static one, however
+// late that was made, and Qt makes its global objects at their first use, while the event
+// loop runs. So when a library ends the program from the main thread (Qt does when the
+// display goes away), the windows go here, while Qt still stands. One that a handler on the
+// abandoned stack still holds is never destroyed.
+struct EndAtExit {
+    bool armed = false;
+    ~EndAtExit() {
+        if (armed) ReleaseWindows();
+    }
+};
+thread_local EndAtExit endAtExit;
+
 // Macintosh virtual key codes of the keys a program may poll.
 int MacKeyCode(int qtKey) {
     switch (qtKey) {
@@ -174,6 +195,8 @@ void OnTerminationSignal(int) {
 
 constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
+void OnBrokenPipe(int) {}
+
 }  // namespace
 
 namespace {
@@ -292,6 +315,14 @@ struct Runtime::Impl {
 Runtime::Runtime(int& argc, char** argv) : Runtime(argc, argv, Options{}) {}
 
 Runtime::Runtime(int& argc, char** argv, Options options) : impl_(std::make_unique<Impl>()) {
+    // A write to a connection whose other end has gone (the X server's, when the session ends)
+    // then fails with EPIPE, which Qt takes for the display going away, instead of killing the
+    // program. A handler rather than SIG_IGN, so that programs started from here get the
+    // default again.
+    struct sigaction pipeAction {};
+    pipeAction.sa_handler = OnBrokenPipe;
+    sigemptyset(&pipeAction.sa_mask);
+    sigaction(SIGPIPE, &pipeAction, nullptr);
     QApplication::setApplicationName(QStringLiteral("quillet"));
     QApplication::setApplicationDisplayName(QStringLiteral(FW_APPLICATION_NAME));
     QApplication::setApplicationVersion(QStringLiteral(FW_APPLICATION_VERSION));
@@ -327,6 +358,7 @@ Runtime::Runtime(int& argc, char** argv, Options options) : impl_(std::make_uniq
         action.sa_flags = SA_RESTART;
         for (int sig : kTerminationSignals) sigaction(sig, &action, nullptr);
     }
+    endAtExit.armed = true;
     QIcon icon(QStringLiteral(":/app/icon.png"));
     if (!icon.isNull()) QApplication::setWindowIcon(icon);
 
@@ -361,10 +393,8 @@ Runtime::~Runtime() {
     }
     SetFirstSocketHandler(nullptr);
     SetDoEventsHandler(nullptr);
-    // Windows and their widgets go before the QApplication that they need.
-    S().openWindows.clear();
-    S().closedWindows.clear();
-    S().app = nullptr;
+    endAtExit.armed = false;
+    ReleaseWindows();
     impl_->tray.reset();
     impl_->instanceServer.reset();
     impl_->app.reset();
