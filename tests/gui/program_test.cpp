@@ -89,8 +89,10 @@ TEST_F(ProgramTest, CtrlQEndsTheEventLoopWithStatusZero) {
 }
 
 TEST_F(ProgramTest, ASecondStartShowsTheRunningWindowAndEnds) {
+    // A keyboard, so that the watch has stopped and the status line stays as it is.
+    mbs::loopback::AddSource("Keys MIDI 1");
     auto w = WindowWith({{16, "Dulcimer"}, {1, "Piano"}});
-    w->Log("Keys MIDI 1");
+    ASSERT_TRUE(WaitFor([&] { return !w->ControlAs<fw::Timer>("Timer1")->Enabled(); }));
     fw::NativeWindowOf(*w)->close();
     ASSERT_FALSE(w->Visible());
     EXPECT_TRUE(Quillet().EndedWithZero());
