@@ -1,5 +1,8 @@
 #include "app/quillet_free.h"
 
+#include <cstdio>
+#include <string_view>
+
 #include "app/menu_bar1.h"
 #include "platform/midi/component.h"
 #include "ui/main/window1.h"
@@ -56,7 +59,44 @@ void Main(fw::Runtime& runtime) {
     runtime.RunEventLoop();
 }
 
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: quillet [--version | --help] [Qt options]\n"
+    "\n"
+    "Plays the MIDI keyboards plugged into this computer through a General MIDI synthesizer,\n"
+    "with no set-up: start it, plug a keyboard in and play. The window lists the instruments;\n"
+    "the arrow keys and the mouse wheel step through them.\n"
+    "\n"
+    "Options:\n"
+    "  --version    print the version and exit\n"
+    "  --help       print this help and exit\n"
+    "Qt's own options (-platform, -display, -style ...) are taken as any Qt program takes them.\n"
+    "\n"
+    "Environment, for diagnosis (otherwise Quillet chooses by itself):\n"
+    "  QUILLET_AUDIO              jack, driver (FluidSynth's own drivers) or offline\n"
+    "  QUILLET_MIDI               alsa, jack or loopback\n"
+    "  QUILLET_SOUNDFONT          a SoundFont file to play\n"
+    "  QUILLET_AUDIO_PERIOD_SIZE  frames of a period of FluidSynth's drivers (128)\n"
+    "  QUILLET_AUDIO_PERIODS      periods of FluidSynth's drivers (3)\n"
+    "\n"
+    "More in quillet(1). Report problems at ";
+
+}  // namespace
+
 int Run(int argc, char** argv) {
+    // Answered at once: no window, MIDI client or synthesizer, no display needed.
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--version") {
+            std::printf("Quillet %s\n", QUILLET_VERSION);
+            return 0;
+        }
+        if (arg == "--help") {
+            std::printf("%s%s\n", kHelp, kHomePageURL);
+            return 0;
+        }
+    }
     fw::Runtime runtime(argc, argv);
     if (runtime.HandedOverToRunningInstance()) return 0;
     Main(runtime);
