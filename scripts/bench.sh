@@ -13,7 +13,7 @@ shift || true
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 
-./scripts/deps.sh
+./scripts/deps.sh test
 
 BUILD=$ROOT/build-bench
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_TESTS=ON >/dev/null

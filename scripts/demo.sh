@@ -13,7 +13,7 @@ ROOT=$PWD
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
-./scripts/deps.sh
+./scripts/deps.sh test
 if ! command -v import >/dev/null || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null
 then
     $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q imagemagick xvfb xdotool

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
-./scripts/deps.sh
+./scripts/deps.sh test
 
 ./scripts/jack-reclaim-slots.sh
 

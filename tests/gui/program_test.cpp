@@ -7,6 +7,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <optional>
+
 #include "tests/gui/gui_test.h"
 
 namespace {
@@ -50,6 +52,45 @@ bool NewWindowShows(QStringList& known) {
         return false;
     });
 }
+
+// Xvfb, Quillet on it, and a browser that notes the addresses it is asked to open.
+struct OnX11 {
+    QProcess x;
+    QTemporaryDir dir;
+    std::optional<Quillet> quillet;
+    QStringList known;
+
+    ~OnX11() {
+        quillet.reset();
+        x.kill();
+        x.waitForFinished();
+    }
+    bool Started() {
+        x.start("Xvfb", {"-displayfd", "1", "-noreset"});
+        if (!WaitFor([&] { return x.canReadLine(); }, 20000)) return false;
+        qputenv("DISPLAY", ":" + x.readLine().trimmed());
+        QFile browser(dir.path() + "/xdg-open");
+        if (!browser.open(QIODevice::WriteOnly) ||
+            !browser.write("#!/bin/sh\necho \"$1\" >>\"$(dirname \"$0\")/opened\"\n") ||
+            !browser.setPermissions(QFile::ReadOwner | QFile::ExeOwner))
+            return false;
+        browser.close();
+        // X11's libraries trip the sanitizer: an unterminated strndup, memory left at exit.
+        quillet.emplace(dir.path(), QStringList{"QT_QPA_PLATFORM=xcb",
+                                                "PATH=" + dir.path() + ":" + qgetenv("PATH"),
+                                                "ASAN_OPTIONS=" + qgetenv("ASAN_OPTIONS") +
+                                                    ":intercept_strndup=0:detect_leaks=0"});
+        return WaitFor([&] { return (known = QuilletWindows()).size() == 1; }, 20000);
+    }
+    // Help is the menu bar's second menu: its item `item` (About 0, Quick Start 1).
+    bool Choose(int item) {
+        QProcess::execute("xdotool", {"mousemove", "--window", known[0], "58", "8", "click", "1"});
+        if (!NewWindowShows(known)) return false;
+        QProcess::execute("xdotool",
+                          QStringList{"key"} + QStringList{"Down", "Down", "Return"}.mid(1 - item));
+        return NewWindowShows(known);
+    }
+};
 
 class ThrowingWindow : public fw::Window {
 public:
@@ -116,32 +157,42 @@ TEST_F(ProgramTest, TerminationSignalsQuitWithStatusZero) {
 TEST_F(ProgramTest, TheDisplayGoingAwayEndsTheProgramByExit) {
     // Help's Quick Start box shown and closed, then Help's About box left open.
     for (const bool about : {false, true}) {
-        QProcess x;
-        x.start("Xvfb", {"-displayfd", "1", "-noreset"});
-        ASSERT_TRUE(WaitFor([&] { return x.canReadLine(); }, 20000)) << "no Xvfb";
-        qputenv("DISPLAY", ":" + x.readLine().trimmed());
-        QTemporaryDir runtimeDir;
-        // X11's libraries trip the sanitizer: an unterminated strndup, memory left at exit.
-        Quillet q(runtimeDir.path(),
-                  {"QT_QPA_PLATFORM=xcb", "ASAN_OPTIONS=" + qgetenv("ASAN_OPTIONS") +
-                                              ":intercept_strndup=0:detect_leaks=0"});
-        QStringList known;
-        ASSERT_TRUE(WaitFor([&] { return (known = QuilletWindows()).size() == 1; }, 20000));
-        // Help is the menu bar's second menu; About is its first item, Quick Start its second.
-        QProcess::execute("xdotool", {"mousemove", "--window", known[0], "58", "8", "click", "1"});
-        ASSERT_TRUE(NewWindowShows(known));
-        QProcess::execute("xdotool",
-                          QStringList{"key"} + QStringList{"Down", "Down", "Return"}.mid(about));
-        ASSERT_TRUE(NewWindowShows(known));
+        OnX11 x11;
+        ASSERT_TRUE(x11.Started());
+        ASSERT_TRUE(x11.Choose(about ? 0 : 1));
         // Quick Start's box closes; it takes the keys only a moment after it shows.
         ASSERT_TRUE(about || WaitFor([&] {
                         QProcess::execute("xdotool", {"key", "Escape"});
-                        return QuilletWindows() == known.first(1);
+                        return QuilletWindows() == x11.known.first(1);
                     }));
-        x.kill();
+        x11.x.kill();
+        Quillet& q = *x11.quillet;
         ASSERT_TRUE(WaitFor([&] { return q.state() == QProcess::NotRunning; }, 10000));
         EXPECT_EQ(std::pair(q.exitStatus(), q.exitCode()), std::pair(QProcess::NormalExit, 1));
     }
+}
+
+TEST_F(ProgramTest, OnX11TheAboutBoxHasNoTitleAndItsLinkOpensOnceAClick) {
+    OnX11 x11;
+    ASSERT_TRUE(x11.Started());
+    ASSERT_TRUE(x11.Choose(0));
+    const QString box = x11.known.back();
+    for (const char* property : {"_NET_WM_NAME", "WM_NAME"}) {
+        QProcess xprop;
+        xprop.start("xprop", {"-id", box, property});
+        xprop.waitForFinished();
+        EXPECT_TRUE(xprop.readAll().trimmed().endsWith("=")) << property << " is not empty";
+    }
+    // The link: the right and the middle button open nothing, a double click opens it once.
+    QFile opened(x11.dir.path() + "/opened");
+    for (const char* click : {"3", "2", "--repeat=2 1"})
+        QProcess::execute(
+            "sh",
+            {"-c", QString("xdotool mousemove --window %1 100 313 click %2").arg(box, click)});
+    ASSERT_TRUE(WaitFor([&] { return opened.size() > 0; }));
+    EXPECT_FALSE(WaitFor([&] { return opened.size() > 31; }, 1000));
+    ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
+    EXPECT_EQ(opened.readAll(), "http://www.brindlewood.example\n");
 }
 
 TEST(ProgramDeathTest, AnUnhandledExceptionIsShownAndEndsTheProgramWithStatusOne) {
