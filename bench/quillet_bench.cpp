@@ -5,6 +5,7 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,8 +53,11 @@ struct Options {
     std::string soundFont = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
     std::string out = "bench-out";
     bool wav = false;
-    // Which measurements run: onsets, start, resources, dynamic.
-    std::string parts = "onsets,start,resources,dynamic";
+    // Key to sound through the kernel, in the guest: notes without and with program changes.
+    int guestNotes = 100;
+    int guestChanges = 40;
+    // Which measurements run: onsets, start, resources, dynamic, alsa.
+    std::string parts = "onsets,start,resources,dynamic,alsa";
     bool Runs(const std::string& part) const {
         return ("," + parts + ",").find("," + part + ",") != std::string::npos;
     }
@@ -350,7 +354,7 @@ class Table {
 public:
     Row& Get(const std::string& metric, const std::string& unit) {
         for (auto& r : rows_)
-            if (r.metric == metric) return r;
+            if (r.metric == metric && r.unit == unit) return r;
         rows_.push_back({metric, unit, {}, {}});
         return rows_.back();
     }
@@ -363,11 +367,11 @@ public:
         csv << "metric,unit";
         for (auto& t : targets) csv << "," << t.name;
         csv << ",ratio\n";
-        std::printf("\n%-46s %-6s", "metric", "unit");
+        std::printf("\n%-62s %-6s", "metric", "unit");
         for (auto& t : targets) std::printf(" %12s", t.name.c_str());
         std::printf(" %8s\n", "ratio");
         for (const Row& r : rows_) {
-            std::printf("%-46s %-6s", r.metric.c_str(), r.unit.c_str());
+            std::printf("%-62s %-6s", r.metric.c_str(), r.unit.c_str());
             csv << '"' << r.metric << "\"," << r.unit;
             std::vector<double> vs;
             for (auto& t : targets) {
@@ -802,6 +806,54 @@ void MeasureDynamicLoading(const Options& o, const std::vector<Target>& targets,
               PeakOwnRssMb(s.child->Pid()));
 }
 
+// Key to sound through the kernel, and storms, on the desktop's own paths: bench/alsa-guest.sh
+// in a QEMU guest (tests/vm/run-guest.sh) with the programs of this build folder. Its figures
+// come back on the guest's console as "alsa-bench: TARGET|metric|unit|value".
+void MeasureGuest(const Options& o, Table& table) {
+    const auto build = std::filesystem::path(o.quillet).parent_path().parent_path().string();
+    {
+        std::ofstream options(build + "/bench/alsa-guest-options");
+        options << "NOTES=" << o.guestNotes << " CHANGES=" << o.guestChanges
+                << " STORM=" << static_cast<int>(o.stormSeconds) << "\n";
+    }
+    // Each target: its start, notes at 0.65 s each and the storm.
+    const int limit =
+        3 * (90 + (o.guestNotes + o.guestChanges) * 65 / 100 + static_cast<int>(o.stormSeconds)) +
+        60;
+    const std::string source = QUILLET_SOURCE_DIR;
+    const std::string command = "QUILLET_BUILD_DIR='" + build + "' '" + source +
+                                "/tests/vm/run-guest.sh' '" + source + "/bench/alsa-guest.sh' " +
+                                std::to_string(limit) + " 2>&1";
+    Log("booting the guest (a few minutes); its console goes to %s",
+        LogPath(o, "alsa-guest").c_str());
+    FILE* guest = popen(command.c_str(), "r");
+    if (!guest) return;
+    std::ofstream log(LogPath(o, "alsa-guest"));
+    char buffer[4096];
+    int rows = 0;
+    while (std::fgets(buffer, sizeof buffer, guest)) {
+        std::string line(buffer);
+        log << line << std::flush;
+        if (!line.empty() && line.back() == '\n') line.pop_back();
+        const auto at = line.find("alsa-bench: ");
+        if (at == std::string::npos) {
+            // Progress: the scenario's own lines and the harness's.
+            if (line.rfind("  guest| [", 0) == 0 || line.rfind("run-guest:", 0) == 0)
+                Log("%s", line.c_str());
+            continue;
+        }
+        std::vector<std::string> fields;
+        std::stringstream text(line.substr(at + 12));
+        for (std::string f; std::getline(text, f, '|');) fields.push_back(f);
+        if (fields.size() != 4 || fields[3].empty()) continue;
+        table.Set("guest " + fields[1], fields[2], fields[0], std::atof(fields[3].c_str()));
+        ++rows;
+    }
+    const int status = pclose(guest);
+    Log("guest: %d figures, run-guest.sh status %d", rows,
+        WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+}
+
 unsigned ToUnsigned(const char* text) {
     return static_cast<unsigned>(std::strtoul(text, nullptr, 10));
 }
@@ -812,7 +864,8 @@ int Usage() {
                  "       [--idle-seconds S] [--storm-seconds S] [--storm-interval-ms MS]\n"
                  "       [--programs N] [--program P] [--note N|-1] [--quillet PATH]\n"
                  "       [--soundfont PATH] [--out DIR] [--wav 0|1]\n"
-                 "       [--parts onsets,start,resources,dynamic]\n");
+                 "       [--guest-notes N] [--guest-changes N]\n"
+                 "       [--parts onsets,start,resources,dynamic,alsa]\n");
     return 2;
 }
 
@@ -855,6 +908,10 @@ int main(int argc, char** argv) {
             o.wav = std::atoi(v) != 0;
         else if (a == "--parts")
             o.parts = v;
+        else if (a == "--guest-notes")
+            o.guestNotes = std::atoi(v);
+        else if (a == "--guest-changes")
+            o.guestChanges = std::atoi(v);
         else
             return Usage();
     }
@@ -866,6 +923,7 @@ int main(int argc, char** argv) {
     if (o.Runs("start")) MeasureTimeToSound(o, targets, table);
     if (o.Runs("resources")) MeasureResources(o, targets, table);
     if (o.Runs("dynamic")) MeasureDynamicLoading(o, targets, table);
+    if (o.Runs("alsa")) MeasureGuest(o, table);
     const std::string csv = o.out + "/results.csv";
     table.Print(targets, csv);
     std::printf("\nratio = Quillet / FluidSynth; %s; took %.0f s\n", csv.c_str(),

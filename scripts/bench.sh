@@ -14,6 +14,16 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 
 ./scripts/deps.sh test
+# The guest part runs PipeWire from this machine's root (tests/vm/run-guest.sh installs QEMU
+# and the kernel).
+missing=()
+for p in pipewire wireplumber pipewire-pulse; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    $([ "$(id -u)" -ne 0 ] && echo sudo) env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
 
 BUILD=$ROOT/build-bench
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_TESTS=ON >/dev/null

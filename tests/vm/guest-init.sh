@@ -1,7 +1,8 @@
 #!/bin/bash
-# Process 1 of the test guest, "init=/bin/bash -- guest-init.sh PROGRAM" (run-guest.sh): makes
-# the read-only 9p root usable, loads the modules, runs quillet-alsa.sh, prints its exit status
-# and powers off. It must not end before: process 1 ending panics the kernel.
+# Process 1 of the test guest, "init=/bin/bash -- guest-init.sh PROGRAM SCENARIO SECONDS"
+# (run-guest.sh): makes the read-only 9p root usable, loads the modules, runs the scenario on
+# PROGRAM within SECONDS, prints its exit status and powers off. It must not end before:
+# process 1 ending panics the kernel.
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 HOME=/root XDG_RUNTIME_DIR=/run/user/0
 read -r up _ </proc/uptime
 echo "quillet-vm: init at uptime $up s"
@@ -28,7 +29,7 @@ install -d -m 700 /run/user/0
 read -r up _ </proc/uptime
 echo "quillet-vm: ready at uptime $up s"
 
-timeout -k 5 240 bash "${0%/*}/quillet-alsa.sh" "$1" </dev/null 2>&1
+timeout -k 5 "$3" bash "$2" "$1" </dev/null 2>&1
 echo "quillet-vm: scenario status $?"
 sync
 echo o >/proc/sysrq-trigger

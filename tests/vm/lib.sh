@@ -106,6 +106,7 @@ captured_past() { captured && ((CAPTURED >= $1)); }
 
 # record_start FILE ... record_stop: records the capture side, from when record_start returns.
 record_start() {
+    recording=$1
     arecord -q -D plughw:Loopback,1,0 -f S16_LE -r 48000 -c 2 "$1" &
     recorder=$!
     wait_until 10000 captured_past 1 || fail "the loopback capture did not start"
@@ -115,7 +116,15 @@ record_for() {
     captured
     wait_until $(($1 + 10000)) captured_past $((CAPTURED + $1 * 48)) || fail "the capture stalled"
 }
-record_stop() { kill -INT "$recorder"; wait "$recorder" || true; }
+# record_stop: once the file holds all that was captured: arecord falls behind under load, and
+# what it has not written when it is interrupted is lost.
+written_past() { (($(stat -c %s "$recording") >= $1)); }
+record_stop() {
+    captured
+    wait_until 10000 written_past $((44 + CAPTURED * 4)) || fail "the recording fell behind"
+    kill -INT "$recorder"
+    wait "$recorder" || true
+}
 
 # sound FILE FRAME: figures of a note struck at FRAME. BEFORE: RMS level of the 300 ms before
 # it; DELAY: ms to the first sound above -50 dBFS within 2.5 s (2500: none); PITCH: Hz, over
@@ -140,13 +149,13 @@ sound() {
         }')
 }
 
-# play ID NOTE: while the card records, keyboard ID plays NOTE for 3 s after 400 ms of
-# nothing. PLAYED: the frame the note-on was sent at.
+# play ID NOTE [HEX]: while the card records, keyboard ID plays NOTE for 3 s after 400 ms of
+# nothing, the bytes HEX in the same write before its note-on. PLAYED: the frame it was sent at.
 play() {
     record_for 400
     captured
     PLAYED=$CAPTURED
-    send "$1" "90 $(printf %X "$2") 64"
+    send "$1" "${3:-} 90 $(printf %X "$2") 64"
     record_for 3000
     send "$1" "80 $(printf %X "$2") 00"
 }

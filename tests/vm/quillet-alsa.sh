@@ -1,7 +1,8 @@
 #!/bin/bash
 # Quillet, the program itself, on the guest's ALSA sequencer, FluidSynth's ALSA driver playing
 # into the loopback card: "Midi Through" is never taken for a keyboard; a USB keyboard plugged
-# in after start-up is connected at the watch's next tick and its notes sound at their pitch;
+# in after start-up is connected at the watch's next tick and its notes sound at their pitch,
+# one right after a program change to an instrument not loaded yet as soon as the others;
 # a second keyboard plugged in later is left alone; the first, plugged out and in again, is
 # connected again and plays; unplugging leaves Quillet running, and it quits cleanly (a
 # sanitizer build checks for leaks then).
@@ -45,9 +46,17 @@ play keys 57
 a3=$PLAYED
 play keys 69
 a4=$PLAYED
+# Program changes to instruments not loaded yet (guitar, strings, choir, trumpet on channels
+# 2 to 5, piano on 1) with the note at once: it plays on the instrument its channel has, as
+# soon as a note does, not after the loads.
+play keys 69 "C1 18 C2 30 C3 34 C4 38 C0 00"
+changed=$PLAYED
 record_stop
 heard /tmp/notes.wav "$a3" 57
 heard /tmp/notes.wav "$a4" 69
+plain=$DELAY
+heard /tmp/notes.wav "$changed" 69
+((DELAY <= plain + 200)) || fail "after a program change the note sounded after $DELAY ms, not $plain"
 
 plug second
 # Two ticks of the watch: it would have connected the second keyboard by then.

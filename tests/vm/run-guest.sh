@@ -1,15 +1,17 @@
 #!/bin/bash
 # The ALSA path end to end (README.md): boots the distribution's kernel in QEMU (TCG) with this
 # machine's root shared read-only over 9p and an initramfs of our own, and runs quillet-alsa.sh
-# inside on the program of the build folder QUILLET_BUILD_DIR. Exit status: 0 passed, 1
-# failed, 77 skipped (QEMU or the kernel cannot run here).
+# inside on the program of the build folder QUILLET_BUILD_DIR; or another scenario, given with
+# its time limit in seconds (the benchmark's). Exit status: 0 passed, 1 failed, 77 skipped
+# (QEMU or the kernel cannot run here).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 program=${QUILLET_BUILD_DIR:?the build folder}/app/quillet
+scenario=${1:-$here/quillet-alsa.sh} limit=${2:-240}
 skip() { echo "run-guest: SKIPPED: $*" && exit 77; }
 [[ -x $program ]] || { echo "run-guest: $program is not built" && exit 1; }
 # The kernel hands the words after "--" on its command line to init, split at spaces.
-[[ $here$program != *[[:space:]]* ]] || skip "a path with spaces cannot go on the kernel's command line"
+[[ $here$program$scenario != *[[:space:]]* ]] || skip "a path with spaces cannot go on the kernel's command line"
 
 # The newest kernel whose modules can mount a 9p root.
 find_kernel() {
@@ -56,10 +58,10 @@ status=0
 # The console, as it comes, without the firmware's terminal codes. multidevs=remap keeps inode
 # numbers unique across the host's mounts; KVM hangs in the firmware on these machines.
 # shellcheck disable=SC2054 # the commas belong to QEMU's options
-timeout -k 10 360 qemu-system-x86_64 -accel tcg -cpu max -m 2G -smp 2 -display none -monitor none \
+timeout -k 10 $((limit + 120)) qemu-system-x86_64 -accel tcg -cpu max -m 2G -smp 2 -display none -monitor none \
     -serial stdio -no-reboot -nic none -kernel "/boot/vmlinuz-$kver" -initrd "$initrd" \
     -virtfs local,path=/,mount_tag=root,security_model=none,readonly=on,multidevs=remap \
-    -append "console=ttyS0 root=root rootfstype=9p rootflags=trans=virtio,version=9p2000.L,msize=512000,cache=loose ro init=/bin/bash panic=1 quiet loglevel=3 fsck.mode=skip -- $here/guest-init.sh $program" \
+    -append "console=ttyS0 root=root rootfstype=9p rootflags=trans=virtio,version=9p2000.L,msize=512000,cache=loose ro init=/bin/bash panic=1 quiet loglevel=3 fsck.mode=skip -- $here/guest-init.sh $program $scenario $limit" \
     </dev/null 2>&1 | sed -u -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\x1bc//g' -e 's/\r//g' |
     tee "$work/console" | sed -u 's/^/  guest| /' || status=$?
 end=${EPOCHREALTIME/[.,]/}
