@@ -24,9 +24,12 @@
 #include <thread>
 #include <vector>
 
+#include "bench/percentile.h"
 #include "tests/support/sound.h"
 
 namespace {
+
+using bench::Percentile;
 
 constexpr unsigned kRate = 48000;
 // -60 dBFS: above the dither of a 16-bit synthesizer's silence, reached within a frame or two
@@ -174,15 +177,6 @@ long Onset(std::span<const float> x, long from, long to) {
         }
     }
     return -1;
-}
-
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return NAN;
-    std::sort(v.begin(), v.end());
-    const double rank = p / 100.0 * static_cast<double>(v.size() - 1);
-    const auto lo = static_cast<std::size_t>(std::floor(rank));
-    const auto hi = static_cast<std::size_t>(std::ceil(rank));
-    return v[lo] + (v[hi] - v[lo]) * (rank - static_cast<double>(lo));
 }
 
 std::uint8_t Byte(int v) {

@@ -29,10 +29,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench/percentile.h"
 #include "tests/jack/jack_rig.h"
 #include "tests/support/sound.h"
 
 namespace {
+
+using bench::Percentile;
 
 using namespace std::chrono_literals;
 using jackrig::Keyboard;
@@ -244,15 +247,6 @@ bool WriteWav(const std::string& path, std::span<const float> left, std::span<co
             put16(static_cast<std::uint16_t>(
                 static_cast<std::int16_t>(std::lrint(std::clamp(v, -1.0f, 1.0f) * 32767.0f))));
     return static_cast<bool>(out);
-}
-
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return NAN;
-    std::sort(v.begin(), v.end());
-    const double rank = p / 100.0 * static_cast<double>(v.size() - 1);
-    const auto lo = static_cast<std::size_t>(std::floor(rank));
-    const auto hi = static_cast<std::size_t>(std::ceil(rank));
-    return v[lo] + (v[hi] - v[lo]) * (rank - static_cast<double>(lo));
 }
 
 long FirstSound(const jackrig::Recorder& r, long from, long to, float threshold) {
