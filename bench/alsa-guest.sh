@@ -30,10 +30,13 @@ cpu_ticks() { local f && read -ra f <"/proc/$1/stat" && echo $((f[13] + f[14]));
 # measure TARGET PATH LOG PID: latency with and without program changes, then the storm; the
 # buffers the ALSA driver got and the underruns it met (alsa_watch in LOG).
 measure() {
-    local before
+    local before start
     log "$1 on $2: measuring"
+    cpu=$(cpu_ticks "$4") start=$SECONDS
     "$build/bench/alsa_latency" --target "$1" --path "$2" --midi hw:Gkeys --notes "$NOTES" \
         --changes "$CHANGES"
+    row "$1" "$2" "CPU while measuring (of one CPU)" % \
+        $((($(cpu_ticks "$4") - cpu) * 100 / (SECONDS - start) / $(getconf CLK_TCK)))
     sed -n 's/^alsa-watch: \(.*Hz.*\)/driver got: \1/p' "$3" | head -2
     grep -h . /proc/asound/Loopback/pcm0p/sub0/hw_params | sed 's/^/loopback playback: /'
     before=$(count 'alsa-watch: underrun' "$3")
