@@ -107,7 +107,8 @@ captured_past() { captured && ((CAPTURED >= $1)); }
 # record_start FILE ... record_stop: records the capture side, from when record_start returns.
 record_start() {
     recording=$1
-    arecord -q -D plughw:Loopback,1,0 -f S16_LE -r 48000 -c 2 "$1" &
+    # A buffer of 2 s: arecord stalls under load.
+    arecord -q -B 2000000 -D plughw:Loopback,1,0 -f S16_LE -r 48000 -c 2 "$1" &
     recorder=$!
     wait_until 10000 captured_past 1 || fail "the loopback capture did not start"
 }
