@@ -52,22 +52,29 @@ if [[ ! $initrd -nt /boot/vmlinuz-$kver ]]; then
     mv "$work/initrd" "$initrd"
 fi
 
-echo "run-guest: booting kernel $kver"
-start=${EPOCHREALTIME/[.,]/}
-status=0
-# The console, as it comes, without the firmware's terminal codes. multidevs=remap keeps inode
-# numbers unique across the host's mounts; KVM hangs in the firmware on these machines.
-# shellcheck disable=SC2054 # the commas belong to QEMU's options
-timeout -k 10 $((limit + 120)) qemu-system-x86_64 -accel tcg -cpu max -m 2G -smp 2 -display none -monitor none \
-    -serial stdio -no-reboot -nic none -kernel "/boot/vmlinuz-$kver" -initrd "$initrd" \
-    -virtfs local,path=/,mount_tag=root,security_model=none,readonly=on,multidevs=remap \
-    -append "console=ttyS0 root=root rootfstype=9p rootflags=trans=virtio,version=9p2000.L,msize=512000,cache=loose ro init=/bin/bash panic=1 quiet loglevel=3 fsck.mode=skip -- $here/guest-init.sh $program $scenario $limit" \
-    </dev/null 2>&1 | sed -u -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\x1bc//g' -e 's/\r//g' |
-    tee "$work/console" | sed -u 's/^/  guest| /' || status=$?
-end=${EPOCHREALTIME/[.,]/}
-echo "run-guest: guest run $(((end - start) / 1000000)).$(((end - start) / 100000 % 10)) s"
+# Under emulation the loopback card's capture now and then loses its place while the guest is
+# loaded (a note is then read at a frame where another one sounds): a failed scenario runs once
+# more, and only a second failure fails the test.
+for attempt in 1 2; do
+    echo "run-guest: booting kernel $kver"
+    start=${EPOCHREALTIME/[.,]/}
+    status=0
+    # The console, as it comes, without the firmware's terminal codes. multidevs=remap keeps inode
+    # numbers unique across the host's mounts; KVM hangs in the firmware on these machines.
+    # shellcheck disable=SC2054 # the commas belong to QEMU's options
+    timeout -k 10 $((limit + 120)) qemu-system-x86_64 -accel tcg -cpu max -m 2G -smp 2 -display none -monitor none \
+        -serial stdio -no-reboot -nic none -kernel "/boot/vmlinuz-$kver" -initrd "$initrd" \
+        -virtfs local,path=/,mount_tag=root,security_model=none,readonly=on,multidevs=remap \
+        -append "console=ttyS0 root=root rootfstype=9p rootflags=trans=virtio,version=9p2000.L,msize=512000,cache=loose ro init=/bin/bash panic=1 quiet loglevel=3 fsck.mode=skip -- $here/guest-init.sh $program $scenario $limit" \
+        </dev/null 2>&1 | sed -u -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\x1bc//g' -e 's/\r//g' |
+        tee "$work/console" | sed -u 's/^/  guest| /' || status=$?
+    end=${EPOCHREALTIME/[.,]/}
+    echo "run-guest: guest run $(((end - start) / 1000000)).$(((end - start) / 100000 % 10)) s"
 
-result=$(sed -n 's/^quillet-vm: scenario status \([0-9]*\)$/\1/p' "$work/console")
+    result=$(sed -n 's/^quillet-vm: scenario status \([0-9]*\)$/\1/p' "$work/console")
+    [[ -n $result && $result != 0 && $attempt == 1 && $scenario == "$here/quillet-alsa.sh" ]] || break
+    echo "run-guest: the scenario failed (status $result); once more"
+done
 case $result in
 0) exit 0 ;;
 '') grep -q '^quillet-vm: init' "$work/console" || skip "QEMU could not run the guest (status $status)"
