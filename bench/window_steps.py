@@ -6,11 +6,16 @@
 # thread answers only when it is free, so a window that waits for a load shows here.
 # Usage: window_steps.py TARGET PRESSES. Prints "alsa-bench: TARGET|metric|unit|value" lines.
 import ctypes
+import os
 import statistics
 import sys
 import time
 
 import pyatspi
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../tests/jack"))
+from read_status import find  # noqa: E402  (the accessibility tree's walk, shared)
 
 target, presses = sys.argv[1], int(sys.argv[2])
 x11 = ctypes.CDLL("libX11.so.6")
@@ -24,14 +29,6 @@ xtest.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int
 display = x11.XOpenDisplay(None)
 if not display:
     sys.exit("window_steps: no X display")
-
-
-def find(accessible, role):
-    for child in accessible:
-        if child is not None:
-            if child.getRole() == role:
-                yield child
-            yield from find(child, role)
 
 
 def instrument_list():

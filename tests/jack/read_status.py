@@ -16,10 +16,11 @@ def find(accessible, role):
             yield from find(child, role)
 
 
-for app in pyatspi.Registry.getDesktop(0):
-    # The main window is the one with the instrument list.
-    for window in app if app is not None and app.name == "quillet" else []:
-        if window is not None and any(find(window, pyatspi.ROLE_COMBO_BOX)):
-            sys.stdout.write("\n".join(label.name for label in find(window, pyatspi.ROLE_LABEL)))
-            sys.exit(0)
-sys.exit("Quillet is not running, or its accessibility is off")
+if __name__ == "__main__":
+    for app in pyatspi.Registry.getDesktop(0):
+        # The main window is the one with the instrument list.
+        for window in app if app is not None and app.name == "quillet" else []:
+            if window is not None and any(find(window, pyatspi.ROLE_COMBO_BOX)):
+                sys.stdout.write("\n".join(label.name for label in find(window, pyatspi.ROLE_LABEL)))
+                sys.exit(0)
+    sys.exit("Quillet is not running, or its accessibility is off")
